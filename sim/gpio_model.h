@@ -1,0 +1,50 @@
+// A model of the GPIO requests of the FPGA configuration node: the
+// transmitter's ready line PA15 (requests 17 and 19) and the switch lines
+// (requests 20 to 31). Thread-safe.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+struct SwitchRequest {
+    unsigned nr;    // request number, 20 to 31
+    uint8_t value;  // the switch byte as the driver received it
+};
+
+class GpioDeviceModel {
+public:
+    // Level written into the GET_PIN record; 0 (the default) means ready.
+    void SetLevel(uint8_t level);
+    // Levels for the next GET_PIN readings, one each, before falling back to
+    // the fixed level.
+    void ScriptLevels(std::vector<uint8_t> levels);
+    // GET_PIN returns this value (and leaves the record untouched) when non-zero.
+    void SetGetPinResult(int result);
+
+    // Handles one request; `arg` points to the caller's argument bytes
+    // (6 bytes for the pin record, 1 for a switch byte). Returns the ioctl
+    // result. Unknown requests give -1 with errno ENOTTY.
+    int Handle(unsigned long request, uint8_t* arg, size_t argLength, int* err);
+
+    int GetPinCount() const;  // GET_PIN requests seen
+    int PrepareCount() const;  // request 17 seen
+    std::vector<std::string> PinNames() const;  // names sent with GET_PIN
+    std::vector<SwitchRequest> Switches() const;
+
+private:
+    mutable std::mutex mutex_;
+    uint8_t level_ = 0;
+    std::deque<uint8_t> script_;
+    int getPinResult_ = 0;
+    int getPinCount_ = 0;
+    int prepareCount_ = 0;
+    std::vector<std::string> pinNames_;
+    std::vector<SwitchRequest> switches_;
+};
+
+}  // namespace sim

@@ -1,0 +1,55 @@
+// An emulated set of device nodes for the link: a umockdev testbed with,
+// each optional, the spidev node answered by a TxBoardModel, the FPGA
+// configuration node answered by a GpioDeviceModel, and the sysfs GPIO tree.
+//
+// The process that opens the nodes must run with the umockdev preload
+// library (LD_PRELOAD=libumockdev-preload.so.0); a child process started
+// after the testbed exists inherits its environment. A node that was not
+// added is really missing: opening it fails with ENOENT.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "gpio_model.h"
+#include "tx_board_model.h"
+
+namespace sim {
+
+constexpr const char* kSpidevPath = "/dev/spidev0.1";
+constexpr const char* kGpioDevicePath = "/dev/fpga_config.0";
+constexpr const char* kGpioSysfsRoot = "/sys/devices/platform/skarvik-gpio";
+
+class Testbed {
+public:
+    Testbed();
+    ~Testbed();
+    Testbed(const Testbed&) = delete;
+    Testbed& operator=(const Testbed&) = delete;
+
+    // Whether this process runs under the umockdev preload library.
+    static bool InMockEnvironment();
+
+    // Adds /dev/spidev0.1 answered by `board` (which must outlive the testbed).
+    bool AddSpidev(TxBoardModel& board);
+    // Adds /dev/fpga_config.0 answered by `gpio` (which must outlive the testbed).
+    bool AddGpioDevice(GpioDeviceModel& gpio);
+    // Creates the sysfs GPIO directory below the testbed's root.
+    bool AddSysfsRoot();
+    // Writes `text` to the value file of pin `name` below the sysfs root,
+    // creating the pin's directory.
+    bool SetSysfsPin(const std::string& name, const std::string& text);
+    // Reads back the value file of pin `name`; empty when it is missing.
+    std::string SysfsPin(const std::string& name) const;
+    // Removes the value file of pin `name`.
+    void RemoveSysfsPin(const std::string& name);
+
+    // The directory that stands in for "/" for /sys paths.
+    std::string RootDir() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace sim

@@ -1,0 +1,101 @@
+// A model of the transmitter board at the far end of the SPI bus.
+//
+// It answers each full-duplex transfer, from byte 0, with the reply due for
+// the request of the previous transfer (the board's pipelined protocol), and
+// records every request so that tests can assert on what went over the bus.
+// Thread-safe: umockdev calls it from its worker thread while tests read the
+// records from theirs.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// The five identity texts of the M_GET_INFO frame. Each is copied into its
+// 16-byte field; a text of 16 bytes or more fills the field without a NUL.
+struct BoardIdentity {
+    std::string serialNumber = "TX0412-0077";
+    std::string product = "TX-500";
+    std::string revision = "C";
+    std::string software = "5.2.1";
+    std::string softwareNumber = "1020";
+};
+
+// Faults and behaviour of the board. Exchanges are counted from 1 (the first
+// SPI_IOC_MESSAGE after the node is opened); 0 disables a fault.
+struct BoardConfig {
+    BoardIdentity identity;
+    uint8_t protocolVersion = 5;
+    // What the driver reports back for SPI_IOC_RD_MAX_SPEED_HZ: a driver may
+    // round the requested rate. 0 keeps the rate that was written.
+    uint32_t reportedSpeedHz = 0;
+    // The reply sent during this exchange carries a checksum wrong by one.
+    int badChecksumOnExchange = 0;
+    // From this exchange on the board sends only zero bytes.
+    int silentFromExchange = 0;
+    // From this exchange on SPI_IOC_MESSAGE fails with -1 / EIO.
+    int failIoctlFromExchange = 0;
+    // This exchange moves one byte less than asked for.
+    int shortTransferOnExchange = 0;
+    // After acknowledging M_BOOT_LOAD_MODE the board goes silent, as a real
+    // board does once it has entered its USB boot loader.
+    bool silentAfterBootLoad = false;
+    // When set, the reply frames are replaced by these raw bytes in every
+    // exchange (garbage on the bus); shorter than the transfer: zero filled.
+    std::vector<uint8_t> garbage;
+};
+
+// One transfer as the board saw it.
+struct BusRecord {
+    int exchange = 0;                 // 1-based
+    std::vector<uint8_t> request;     // every byte the host clocked out
+    std::vector<uint8_t> reply;       // every byte the board clocked back
+    uint32_t transferLength = 0;      // length of the transfer record
+    timespec time{};                  // CLOCK_MONOTONIC when the transfer arrived
+    bool failed = false;              // the ioctl was failed on purpose
+};
+
+class TxBoardModel {
+public:
+    explicit TxBoardModel(BoardConfig config = {});
+
+    // One full-duplex transfer of `length` bytes: fills `rx` with the reply
+    // due and takes `tx` as the next request. Returns the byte count the
+    // ioctl reports, or -1 when the model fails the ioctl (errno EIO).
+    long Transfer(const uint8_t* tx, uint8_t* rx, size_t length);
+
+    // The SPI set-up requests, as the driver sees them.
+    void SetMode(uint8_t mode);
+    uint8_t Mode() const;
+    void SetBitsPerWord(uint8_t bits);
+    uint8_t BitsPerWord() const;
+    void SetMaxSpeedHz(uint32_t hz);
+    uint32_t MaxSpeedHz() const;  // what SPI_IOC_RD_MAX_SPEED_HZ reports
+
+    std::vector<BusRecord> Records() const;
+    bool InBootLoader() const;
+
+    // Builds the frame the board sends for `type` in answer to request id
+    // `ackId`, with the board's frame id `frameId`. Exposed for tests of the
+    // model itself and for the frame log.
+    std::vector<uint8_t> BuildReply(uint8_t type, uint8_t frameId, uint8_t ackId) const;
+
+private:
+    mutable std::mutex mutex_;
+    BoardConfig config_;
+    uint8_t mode_ = 0;
+    uint8_t bitsPerWord_ = 0;
+    uint32_t speedHz_ = 0;
+    int exchanges_ = 0;
+    uint8_t nextFrameId_ = 1;
+    std::vector<uint8_t> pendingReply_;  // sent during the next exchange
+    bool bootLoader_ = false;
+    std::vector<BusRecord> records_;
+};
+
+}  // namespace sim
