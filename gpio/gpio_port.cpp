@@ -1,0 +1,75 @@
+#include "gpio_port.h"
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "sysfs.h"
+
+GpioPinRecord GpioPinRecord::Named(const char* name) {
+    GpioPinRecord record;
+    size_t length = strnlen(name, record.bytes.size() - 2);
+    memcpy(record.bytes.data(), name, length);  // NUL and value stay 0
+    return record;
+}
+
+GpioPort::GpioPort(const char* devicePath) {
+    fd.reset(::open(devicePath, O_RDWR));
+    if (!fd.valid()) printf("gpio:*** Error: Can not open device %s ErrNo=%d\n", devicePath, errno);
+}
+
+int GpioPort::Ioctl(unsigned long request, void* arg) { return ::ioctl(fd.get(), request, arg); }
+
+int GpioPort::sendSwitchRequest(unsigned long request, bool on) {
+    uint8_t value = on ? 1 : 0;
+    if (!fd.valid()) return 0;
+    return Ioctl(request, &value);
+}
+
+int GpioPort::SetPin(unsigned nr, const char* pin, bool on) {
+    if (fd.valid()) return sendSwitchRequest(GpioRequest(nr), on);
+    return sysfsWritePin(pin, on);
+}
+
+bool GpioPort::GetPin(const char* pin) {
+    if (fd.valid()) return true;
+    return sysfsReadPin(pin) != 0;
+}
+
+int GpioPort::setGprsEn(bool on) { return SetPin(25, "gprs_en", on); }
+int GpioPort::setWlanReset(bool on) { return SetPin(23, "wlan_reset", on); }
+int GpioPort::setExtIoEn(bool on) { return SetPin(21, "ext_io_en", on); }
+int GpioPort::setRs485Sel(bool on) { return SetPin(20, "rs485_sel", on); }
+int GpioPort::setRelayEn(bool on) { return SetPin(31, "relay_en", on); }
+bool GpioPort::getGprsEn() { return GetPin("gprs_en"); }
+bool GpioPort::getWlanReset() { return GetPin("wlan_reset"); }
+bool GpioPort::getExtIoEn() { return GetPin("ext_io_en"); }
+bool GpioPort::getRs485Sel() { return GetPin("rs485_sel"); }
+bool GpioPort::getRelayEn() { return GetPin("relay_en"); }
+
+void GpioPort::setAuxLine24(bool on) { sendSwitchRequest(GpioRequest(24), on); }
+void GpioPort::setAuxLine26(bool on) { sendSwitchRequest(GpioRequest(26), on); }
+void GpioPort::setAuxLine27(bool on) { sendSwitchRequest(GpioRequest(27), on); }
+void GpioPort::setAuxLine28(bool on) { sendSwitchRequest(GpioRequest(28), on); }
+void GpioPort::setAuxLine29(bool on) { sendSwitchRequest(GpioRequest(29), on); }
+void GpioPort::setAuxLine30(bool on) { sendSwitchRequest(GpioRequest(30), on); }
+
+int GpioPort::readReadyLine() {
+    if (!fd.valid()) return sysfsReadPin("spi0_int") != 0 ? 1 : 0;
+
+    // The driver wants the pin announced before each read; that answer is of
+    // no interest.
+    GpioPinRecord record = GpioPinRecord::Named("PA15");
+    Ioctl(GPIO_PREPARE_PIN, record.bytes.data());
+
+    record = GpioPinRecord::Named("PA15");
+    int result = Ioctl(GPIO_GET_PIN, record.bytes.data());
+    if (result != 0) printf("ioctl GET_PIN %d\n", result);
+
+    // Level 0 means ready; anything above 1 is not a level and reads as busy.
+    uint8_t level = record.value();
+    return level <= 1 ? 1 - level : 0;
+}

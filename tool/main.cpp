@@ -1,0 +1,97 @@
+// txbootload: switches the transmitter board into its USB boot-loader mode so
+// that new transmitter software can be installed over USB.
+#include <unistd.h>
+#include <wx/init.h>
+
+#include <array>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "tx_spi.h"
+
+namespace {
+
+constexpr const char* kSpidevPath = "/dev/spidev0.1";
+constexpr useconds_t kSettlePauseUs = 250000;
+constexpr size_t kAnswerBufferSize = 101;
+
+void PrintUsage(const char* program) {
+    printf("Usage: %s [options]\n\n", program);
+    puts("  -h\tprint this help");
+    puts("  -Y\tpreconfirm answer to YES");
+}
+
+// Asks the operator and reads one line of any length. End of input is an
+// empty answer.
+bool AskOperator() {
+    puts("*********************************************");
+    puts("* WARNING");
+    puts("* The current tx software will be deactivated");
+    puts("* and you MUST install a new sofware to make the");
+    puts("* transmitter operational again!");
+    puts("*********************************************");
+    puts("Ok to set transmitter in usb boot loader mode?");
+    puts("Please enter 'yes' to confirm this action");
+    fflush(stdout);
+
+    size_t size = kAnswerBufferSize;
+    char* answer = static_cast<char*>(malloc(size));
+    bool confirmed = false;
+    if (answer != nullptr) {
+        answer[0] = '\0';
+        if (getline(&answer, &size, stdin) < 0) answer[0] = '\0';
+        confirmed = strstr(answer, "yes") != nullptr;
+    }
+    free(answer);
+    return confirmed;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Texts from the board are printed in the user's encoding; numbers keep
+    // the C formatting.
+    setlocale(LC_CTYPE, "");
+    wxInitializer wx;
+
+    bool confirmed = false;
+    std::array<uint8_t, kTransmitterInfoSize> info{};
+
+    TxSpi link(kSpidevPath);
+    puts("------");
+    puts("Tx prepare for software update via usb.");
+    link.GetInfo(info);
+    usleep(kSettlePauseUs);
+
+    int option;
+    while ((option = getopt(argc, argv, "hY")) != -1) {
+        switch (option) {
+            case 'Y':
+                confirmed = true;
+                break;
+            case 'h':
+                PrintUsage(argv[0]);
+                fflush(stdout);
+                exit(0);
+            default:
+                break;  // getopt has already said what was wrong
+        }
+    }
+
+    if (!confirmed) {
+        confirmed = AskOperator();
+        if (!confirmed) puts("No action taken");
+    }
+    if (confirmed) {
+        puts("Action confirmed by user");
+        link.SetBootLoadMode();
+        puts("Tx is in usb boot loader mode");
+    }
+
+    puts("-------------------");
+    link.GetInfo(info);
+    usleep(kSettlePauseUs);
+    return 0;
+}

@@ -1,0 +1,122 @@
+#include "tx_spi.h"
+
+#include <fcntl.h>
+#include <linux/spi/spidev.h>
+#include <sys/ioctl.h>
+#include <sys/types.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr const char* kGpioDevicePath = "/dev/fpga_config.0";
+constexpr uint32_t kSpiSpeedHz = 800000;
+
+}  // namespace
+
+std::string_view TransmitterInfo::Text(size_t offset) const {
+    const char* text = reinterpret_cast<const char*>(bytes.data() + offset);
+    return std::string_view(text, strnlen(text, kTextFieldSize));
+}
+
+TxSpi::TxSpi(const char* devicePath) : gpio(kGpioDevicePath) {
+    // A fresh link expects any reply: the first exchange checks neither type
+    // nor id and moves at least 88 bytes.
+    activeProtocol = nullptr;
+    CheckProtocolVersion(5);
+    current.ExpectAnything();
+
+    fd.reset(::open(devicePath, O_RDWR));
+    if (!fd.valid()) {
+        fprintf(stderr, "******* Error: TxSpi can't open device %s\n", devicePath);
+        return;
+    }
+
+    // Mode and word size are written and read back; their results do not
+    // matter, the board copes with what the controller gives.
+    uint8_t mode = SPI_MODE_1;
+    Ioctl(SPI_IOC_WR_MODE, &mode);
+    Ioctl(SPI_IOC_RD_MODE, &mode);
+    uint8_t bits = 8;
+    Ioctl(SPI_IOC_WR_BITS_PER_WORD, &bits);
+    Ioctl(SPI_IOC_RD_BITS_PER_WORD, &bits);
+
+    // A controller may round the clock; report what it settled on.
+    uint32_t speed = kSpiSpeedHz;
+    if (Ioctl(SPI_IOC_WR_MAX_SPEED_HZ, &speed) == -1) printf("can't set max speed hz\n");
+    if (Ioctl(SPI_IOC_RD_MAX_SPEED_HZ, &speed) == -1) {
+        printf("can't get max speed hz\n");
+    } else {
+        printf("TXspi speed=%d\n", static_cast<int>(speed));
+    }
+}
+
+int TxSpi::Ioctl(unsigned long request, void* arg) { return ::ioctl(fd.get(), request, arg); }
+
+int64_t TxSpi::MinDelayNs(uint32_t type) const {
+    if (fastTiming) {
+        if (type >= kMessageTypeCount) return 200000;
+        int64_t us = MessageCatalogue[type].fastDelayUs;
+        return us < 200 ? 200000 : us * 1000;
+    }
+    if (type >= kMessageTypeCount) return 4000000;
+    int64_t us = MessageCatalogue[type].legacyDelayUs;
+    return us < 4000 ? 4000000 : us * 1000;
+}
+
+bool TxSpi::CheckProtocolVersion(int version) {
+    if (activeProtocol != nullptr && activeProtocol->version == version) return true;
+    if (errorCount <= 10) fprintf(stderr, "TxSpi: Detected protocol version %d\n", version);
+    activeProtocol = version == 4 ? &ProtocolV4 : &ProtocolV5;
+    return true;
+}
+
+int TxSpi::SpiTransfer(size_t length, const uint8_t* tx, uint8_t* rx) {
+    size_t moved = length;
+    if (moved > kMaxTransfer) {
+        printf("*** error too large message transfer. %d > %d\n", static_cast<int>(length),
+               static_cast<int>(kMaxTransfer));
+        moved = kMaxTransfer;
+    }
+
+    if (!gpio.readReadyLine()) {
+        fprintf(stderr, "*** TXSPI try to communicate with spi not ready\n");
+    }
+
+    int count = 0;
+    if (fd.valid()) {
+        spi_ioc_transfer transfer{};
+        transfer.tx_buf = reinterpret_cast<uintptr_t>(tx);
+        transfer.rx_buf = reinterpret_cast<uintptr_t>(rx);
+        transfer.len = static_cast<uint32_t>(moved);
+        transfer.speed_hz = 0;
+        transfer.delay_usecs = 0;
+        transfer.bits_per_word = 8;
+        transfer.cs_change = 0;
+        count = Ioctl(SPI_IOC_MESSAGE(1), &transfer);
+    }
+
+    if (count >= 0 && static_cast<size_t>(count) == length) return 0;
+    fprintf(stderr, "*** TXSPI ioctl error ret=%d length=%zd\n", count,
+            static_cast<ssize_t>(length));
+    return IOCTL_ERROR;
+}
+
+void TxSpi::PrintTrace(const TraceRecord& record) const {
+    auto text = [&](int bit) { return (record.errorFlags & (1u << bit)) ? ErrorFlagTexts[bit] : ""; };
+    fprintf(stderr, "TXSPI:%s MyId=%d TxId=%d %s %d %s %s %s %s %s\n",
+            record.direction ? "OUT -->" : "IN  <--", static_cast<int>(record.myId),
+            static_cast<int>(record.txId), MessageName(record.type & 0xFF),
+            static_cast<int>(record.errorFlags), text(0), text(1), text(2), text(3), text(4));
+}
+
+uint32_t TxSpi::CallProtocolHook(uint32_t value, uint32_t flag, const char* file, int line) {
+    if (activeProtocol == nullptr || activeProtocol->hook == nullptr) return value;
+    try {
+        return activeProtocol->hook(value, flag);
+    } catch (...) {
+        printf("Exception guard FILE: %s LINE:%d\n", file, line);
+        throw;
+    }
+}

@@ -1,0 +1,151 @@
+// The link to the transmitter board over a spidev node.
+//
+// One TxSpi owns the spidev descriptor, the GPIO access to the transmitter's
+// ready line and the exchange history. Every conversation goes through txrx:
+// the request is built around the payload the caller left in the transmit
+// buffer, the reply to the previous request arrives in the same full-duplex
+// transfer and is checked against what that request called for. Failures are
+// reported as ErrorFlags and as messages on the standard streams, never as
+// exceptions. Not thread-safe: one thread drives one link.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <deque>
+#include <span>
+#include <string_view>
+
+#include "gpio_port.h"
+#include "link_clock.h"
+#include "protocol.h"
+#include "unique_fd.h"
+
+constexpr size_t kTransmitterInfoSize = 88;
+constexpr size_t kTxStatusSize = 76;
+constexpr size_t kTextFieldSize = 16;
+
+// The 88-byte M_GET_INFO frame: five 16-byte texts after the header.
+struct TransmitterInfo {
+    std::array<uint8_t, kTransmitterInfoSize> bytes{};
+
+    // Each text ends at its first NUL or at the end of its 16-byte field,
+    // whichever comes first: a full field never runs into the next one.
+    std::string_view serialNumber() const { return Text(8); }
+    std::string_view product() const { return Text(24); }
+    std::string_view revision() const { return Text(40); }
+    std::string_view software() const { return Text(56); }
+    std::string_view softwareNumberText() const { return Text(72); }
+
+private:
+    std::string_view Text(size_t offset) const;
+};
+
+// The 76-byte M_STATUS frame, kept whole.
+struct TxStatus {
+    std::array<uint8_t, kTxStatusSize> bytes{};
+};
+
+class TxSpi {
+public:
+    // Opens `devicePath` and sets SPI mode 1, 8 bits per word and 800 kHz.
+    // Never fails: without the device every exchange fails with IOCTL_ERROR.
+    explicit TxSpi(const char* devicePath);
+    ~TxSpi() = default;  // descriptors and history release themselves
+
+    TxSpi(const TxSpi&) = delete;
+    TxSpi& operator=(const TxSpi&) = delete;
+
+    // --- frame format and protocol version
+    // The pause after `type` in nanoseconds, with the floor of the timing in
+    // force (4 ms legacy, 0.2 ms fast).
+    int64_t MinDelayNs(uint32_t type) const;
+    // Adopts the announced protocol version (5 for any unknown value); prints
+    // "TxSpi: Detected protocol version" on a change. Always true.
+    bool CheckProtocolVersion(int version);
+
+    // --- raw link
+    // One full-duplex transfer of at most 200 bytes. 0, or IOCTL_ERROR when
+    // fewer bytes than `length` moved (or there is no device).
+    int SpiTransfer(size_t length, const uint8_t* tx, uint8_t* rx);
+    // One "TXSPI:" history line on stderr.
+    void PrintTrace(const TraceRecord& record) const;
+    // Calls the active protocol's hook; reports the caller's position if it throws.
+    uint32_t CallProtocolHook(uint32_t value, uint32_t flag, const char* file, int line);
+
+    // --- exchange engine
+    // Sends the request of `type` built around the payload in the transmit
+    // buffer and checks the reply to the previous request. Returns ErrorFlags.
+    int txrx(uint32_t type, size_t txLength, size_t rxLength);
+    // Waits out the pending pause, then (fast timing) for the ready line.
+    void WaitMinDelay(bool isOn);
+    // Arms the pause that follows a transfer of `type`.
+    void StartMinDelay(uint32_t type);
+    // Whether the transmitter reports ready; also stores the fault word.
+    bool RequestReady();
+    // The transmitter's fault word, 0 when the link fails.
+    uint32_t RequestFaults();
+    // M_STANDBY, 100 ms, M_RESET; returns the flags of the reset exchange.
+    int txrxRestart();
+    void ClearErrorCount();
+    void CountError();
+
+    // --- identity and simple commands
+    // Reads and prints the identity and chooses the timing. Returns the
+    // software number; `out` receives the 88-byte frame.
+    int GetInfo(std::span<uint8_t, kTransmitterInfoSize> out);
+    int SetBootLoadMode();
+    int Reset();
+    int AutoSetup(uint32_t argument);
+    int SetPolarity(int polarity, uint32_t value);
+    int RequestValue(uint32_t argument, uint32_t& first, uint32_t& second);
+    int RequestLimit(uint32_t a, uint32_t b, uint32_t& first, uint32_t& second);
+
+    // --- access for callers
+    // The request frame being built (bytes 0 to 255); payload from byte 8.
+    std::span<uint8_t> TxFrame() { return std::span(txBuffer).first(256); }
+    // The frame received by the last exchange (bytes 0 to 255).
+    std::span<const uint8_t> RxFrame() const { return std::span(rxBuffer).first(256); }
+    const TransmitterInfo& Info() const { return info; }
+    const TxStatus& Status() const { return status; }
+    uint32_t FaultWord() const { return faultWord; }
+    int ErrorCount() const { return errorCount; }
+    bool FastTiming() const { return fastTiming; }
+    int SoftwareNumber() const { return softwareNumber; }
+    uint32_t TxCompletedId() const { return txCompletedId; }
+    const RequestRecord& Current() const { return current; }
+    const RequestRecord& Previous() const { return previous; }
+    const std::deque<TraceRecord>& History() const { return history; }
+    bool HasDevice() const { return fd.valid(); }
+    GpioPort& Gpio() { return gpio; }
+    // Replaces the clock used for pauses, deadlines and sleeps (tests).
+    void SetClock(LinkClock& clock) { clock_ = &clock; }
+
+private:
+    // Next request id: 1 to 255, never 0.
+    uint8_t NextRequestId();
+    // Prints the report of a failed exchange and empties the history.
+    void ReportFailure(size_t transferLength);
+    // The one place where this object talks to the spidev driver.
+    int Ioctl(unsigned long request, void* arg);
+
+    std::deque<TraceRecord> history;
+    std::array<uint8_t, 512> rxBuffer{};
+    std::array<uint8_t, 512> txBuffer{};
+    UniqueFd fd;
+    TxStatus status;
+    TransmitterInfo info;
+    uint32_t faultWord = 0;
+    uint32_t frameCounter = 0;
+    GpioPort gpio;
+    bool delayPending = false;
+    timespec notBefore{};
+    RequestRecord current;
+    RequestRecord previous;
+    uint32_t txCompletedId = 0;
+    bool fastTiming = false;
+    int32_t softwareNumber = -1;
+    int32_t errorCount = 0;
+    LinkClock* clock_ = &LinkClock::System();
+};
