@@ -3,6 +3,7 @@
 // (requests 20 to 31). Thread-safe.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <mutex>
@@ -12,12 +13,24 @@
 namespace sim {
 
 struct SwitchRequest {
-    unsigned nr;    // request number, 20 to 31
+    unsigned nr;    // request number: 18, or 20 to 31 except 22
     uint8_t value;  // the switch byte as the driver received it
 };
 
+// Request numbers of the node: the driver's requests are _IOW('k', nr, 4).
+constexpr unsigned long kGpioRequestBase = 0x40046B00;
+constexpr unsigned kGpioPreparePin = 17;
+constexpr unsigned kGpioGetPin = 19;
+constexpr size_t kGpioPinRecordSize = 6;  // name[5] NUL-terminated, value
+
 class GpioDeviceModel {
 public:
+    // The request code of request number `nr`.
+    static constexpr unsigned long Request(unsigned nr) { return kGpioRequestBase + nr; }
+    // Size of the argument that `request` points to: 6 for the pin record,
+    // 1 for a switch byte, 0 for a request the node does not know.
+    static size_t ArgLength(unsigned long request);
+
     // Level written into the GET_PIN record; 0 (the default) means ready.
     void SetLevel(uint8_t level);
     // Levels for the next GET_PIN readings, one each, before falling back to
@@ -25,10 +38,14 @@ public:
     void ScriptLevels(std::vector<uint8_t> levels);
     // GET_PIN returns this value (and leaves the record untouched) when non-zero.
     void SetGetPinResult(int result);
+    // The ready line never becomes ready: level 1 forever, script dropped.
+    void NeverReady();
 
     // Handles one request; `arg` points to the caller's argument bytes
     // (6 bytes for the pin record, 1 for a switch byte). Returns the ioctl
-    // result. Unknown requests give -1 with errno ENOTTY.
+    // result and stores the errno in `*err` (0 on success). Unknown requests
+    // give -1 with ENOTTY, an argument shorter than the request needs -1
+    // with EFAULT, a negative GET_PIN result EIO.
     int Handle(unsigned long request, uint8_t* arg, size_t argLength, int* err);
 
     int GetPinCount() const;  // GET_PIN requests seen

@@ -31,13 +31,16 @@ public:
     static bool InMockEnvironment();
 
     // Adds /dev/spidev0.1 answered by `board` (which must outlive the testbed).
+    // False, with LastError() set, when umockdev refuses the node.
     bool AddSpidev(TxBoardModel& board);
     // Adds /dev/fpga_config.0 answered by `gpio` (which must outlive the testbed).
+    // False, with LastError() set, when umockdev refuses the node.
     bool AddGpioDevice(GpioDeviceModel& gpio);
-    // Creates the sysfs GPIO directory below the testbed's root.
+    // Creates the sysfs GPIO directory below the testbed's root; false when
+    // the directory cannot be made.
     bool AddSysfsRoot();
     // Writes `text` to the value file of pin `name` below the sysfs root,
-    // creating the pin's directory.
+    // creating the pin's directory. False when the file cannot be written.
     bool SetSysfsPin(const std::string& name, const std::string& text);
     // Reads back the value file of pin `name`; empty when it is missing.
     std::string SysfsPin(const std::string& name) const;
@@ -46,6 +49,8 @@ public:
 
     // The directory that stands in for "/" for /sys paths.
     std::string RootDir() const;
+    // What went wrong in the last call that returned false; empty otherwise.
+    std::string LastError() const;
 
 private:
     struct Impl;

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -31,6 +32,10 @@ struct BoardIdentity {
 struct BoardConfig {
     BoardIdentity identity;
     uint8_t protocolVersion = 5;
+    // Word at offset 8 of M_READY: non-zero when the board is ready.
+    uint32_t readyWord = 1;
+    // Fault word: offset 12 of M_READY and offset 8 of M_FAULTS.
+    uint32_t faultWord = 0;
     // What the driver reports back for SPI_IOC_RD_MAX_SPEED_HZ: a driver may
     // round the requested rate. 0 keeps the rate that was written.
     uint32_t reportedSpeedHz = 0;
@@ -53,7 +58,8 @@ struct BoardConfig {
 // One transfer as the board saw it.
 struct BusRecord {
     int exchange = 0;                 // 1-based
-    std::vector<uint8_t> request;     // every byte the host clocked out
+    std::vector<uint8_t> request;     // every byte the host clocked out (for a
+                                      // failed transfer: the bytes it offered)
     std::vector<uint8_t> reply;       // every byte the board clocked back
     uint32_t transferLength = 0;      // length of the transfer record
     timespec time{};                  // CLOCK_MONOTONIC when the transfer arrived
@@ -77,8 +83,17 @@ public:
     void SetMaxSpeedHz(uint32_t hz);
     uint32_t MaxSpeedHz() const;  // what SPI_IOC_RD_MAX_SPEED_HZ reports
 
+    // A copy of every transfer seen so far, oldest first.
     std::vector<BusRecord> Records() const;
+    // Whether the board has acknowledged M_BOOT_LOAD_MODE.
     bool InBootLoader() const;
+    // Number of SPI_IOC_MESSAGE transfers seen, failed ones included.
+    int ExchangeCount() const;
+
+    // Called once per transfer with its record, after the board has answered
+    // and outside the model's lock (so it may call Records()). Runs on the
+    // thread that calls Transfer(). Pass an empty function to remove it.
+    void SetObserver(std::function<void(const BusRecord&)> observer);
 
     // Builds the frame the board sends for `type` in answer to request id
     // `ackId`, with the board's frame id `frameId`. Exposed for tests of the
@@ -95,7 +110,9 @@ private:
     uint8_t nextFrameId_ = 1;
     std::vector<uint8_t> pendingReply_;  // sent during the next exchange
     bool bootLoader_ = false;
+    int bootLoadExchange_ = 0;  // the exchange that carried M_BOOT_LOAD_MODE
     std::vector<BusRecord> records_;
+    std::function<void(const BusRecord&)> observer_;
 };
 
 }  // namespace sim
