@@ -102,7 +102,11 @@ long TxBoardModel::Transfer(const uint8_t* tx, uint8_t* rx, size_t length) {
         record.time = arrived;
         observer = observer_;
 
-        if (Reached(exchange, config_.failIoctlFromExchange)) {
+        const bool failing =
+            Reached(exchange, config_.failIoctlFromExchange) &&
+            (config_.failIoctlCount <= 0 ||
+             exchange < config_.failIoctlFromExchange + config_.failIoctlCount);
+        if (failing) {
             // Nothing moves: the pending reply stays for the next transfer that
             // gets through, and the request never reached the board.
             if (tx != nullptr) record.request.assign(tx, tx + length);

@@ -45,6 +45,8 @@ struct BoardConfig {
     int silentFromExchange = 0;
     // From this exchange on SPI_IOC_MESSAGE fails with -1 / EIO.
     int failIoctlFromExchange = 0;
+    // How many exchanges fail from there; 0 means every later one.
+    int failIoctlCount = 0;
     // This exchange moves one byte less than asked for.
     int shortTransferOnExchange = 0;
     // After acknowledging M_BOOT_LOAD_MODE the board goes silent, as a real
