@@ -292,15 +292,16 @@ TEST(ToolTest, MisbehavingBoardsNeverStopTheRun) {
 TEST(ToolTest, IdentityTextsArePrintedAsTheBoardSendsThem) {
     REQUIRE_MOCK_ENVIRONMENT();
     {
-        // Texts that fill their 16-byte fields print those 16 bytes and no more.
+        // Texts that fill their 16-byte fields print those 16 bytes and no more,
+        // byte for byte (UTF-8 included).
         BoardConfig config;
-        config.identity = {"SERIAL0123456789", "PRODUCT-ABCDEFGH", "REVISION-XYZ-012",
+        config.identity = {"SERIAL0123456789", "PRODUCT-\xC3\x85" "BCDEFG", "REVISION-XYZ-012",
                            "SOFTWARE-5.2.1-X", "0000000000000995"};
         Bench bench(config);
         ToolRun run = RunTool({"-Y"});
         EXPECT_EQ(run.status, 0);
         const std::string identity =
-            "Product:PRODUCT-ABCDEFGH\nRev:    REVISION-XYZ-012\nSNR:    SERIAL0123456789\n"
+            "Product:PRODUCT-\xC3\x85" "BCDEFG\nRev:    REVISION-XYZ-012\nSNR:    SERIAL0123456789\n"
             "SW:SOFTWARE-5.2.1-X(0000000000000995)\n";
         EXPECT_EQ(run.err, kErrFresh + identity + identity);
     }
