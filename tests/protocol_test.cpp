@@ -5,137 +5,100 @@
 #include <array>
 #include <bit>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "frame_io.h"
 #include "protocol.h"
 
-TEST(MessageCatalogue, NamesRepliesAndModeChanges) {
-    EXPECT_STREQ(MessageName(M_GET_SETTING_FLOAT_VALUE), "M_GET_SETTING_FLOAT_VALUE");
+TEST(MessageCatalogue, NamesReplyLengthsAndStructure) {
+    EXPECT_STREQ(MessageName(40), "M_GET_SETTING_FLOAT_VALUE");
     EXPECT_STREQ(MessageName(12), "M_12");
-    EXPECT_STREQ(MessageName(41), "*** Unknown message ***");
-    EXPECT_STREQ(MessageName(255), "*** Unknown message ***");
-
+    for (uint32_t type : {41u, 255u}) EXPECT_STREQ(MessageName(type), "*** Unknown message ***");
+    // Listed reply types have their own length; anything else gets 88.
+    const std::pair<uint32_t, uint32_t> lengths[] = {
+        {M_NULL, 8}, {M_SNAPSHOT, 200}, {M_UNKNOWN, 88}, {M_REQ_INFO, 88}};
+    for (auto [type, length] : lengths) EXPECT_EQ(ReplyLength(type), length) << type;
+    EXPECT_FALSE(IsReplyType(M_REQ_INFO));
+    EXPECT_TRUE(IsReplyType(M_GET_INFO));
     EXPECT_EQ(MessageCatalogue[M_REQ_INFO].replyType, M_GET_INFO);
-    EXPECT_EQ(MessageCatalogue[M_REQ_READY].replyType, M_READY);
-    EXPECT_EQ(MessageCatalogue[M_REQ_SNAPSHOT].replyType, M_SNAPSHOT);
-    EXPECT_EQ(MessageCatalogue[M_UNKNOWN].replyType, 0);
 
-    for (uint32_t i = 0; i < kMessageTypeCount; ++i) {
-        SCOPED_TRACE(i);
-        const MessageDescriptor& entry = MessageCatalogue[i];
-        EXPECT_EQ(entry.id, static_cast<int32_t>(i));
-        // A request names the frame the transmitter answers with; everything
-        // else is a command that is merely acknowledged.
-        if (std::string_view(entry.name).starts_with("M_REQ_")) {
-            EXPECT_TRUE(IsReplyType(entry.replyType)) << entry.name;
-            EXPECT_NE(entry.replyType, M_NULL) << entry.name;
-        } else if (i != M_UNKNOWN) {
-            EXPECT_EQ(entry.replyType, M_NULL) << entry.name;
-        }
-        const bool changesMode = i == M_INIT || i == M_SETUP || i == M_SETMODE ||
-                                 i == M_AUTO_SETUP || i == M_STANDBY;
-        EXPECT_EQ(entry.modeChange, changesMode ? 1 : 0) << entry.name;
+    // Rows sit at their id; a request names a frame the transmitter sends,
+    // every other type is merely acknowledged; five types change the mode.
+    for (uint32_t i = 1; i < kMessageTypeCount; ++i) {
+        const MessageDescriptor& e = MessageCatalogue[i];
+        const bool request = std::string_view(e.name).starts_with("M_REQ_");
+        EXPECT_EQ(e.id, static_cast<int32_t>(i));
+        EXPECT_TRUE(request ? IsReplyType(e.replyType) && e.replyType != M_NULL
+                            : e.replyType == M_NULL) << e.name;
+        EXPECT_EQ(e.modeChange != 0, i == M_INIT || i == M_SETUP || i == M_SETMODE ||
+                                         i == M_AUTO_SETUP || i == M_STANDBY) << e.name;
     }
 }
 
-TEST(ReplySizes, LengthsOfListedAndUnlistedTypes) {
-    const std::array<std::pair<uint32_t, uint32_t>, 7> cases{{
-        {M_NULL, 8}, {M_SNAPSHOT, 200}, {M_UNKNOWN, 88}, {M_REQ_INFO, 88},
-        {M_READY, 16}, {M_STATUS, 76}, {M_GET_LIMIT, 20},
-    }};
-    for (auto [type, length] : cases) EXPECT_EQ(ReplyLength(type), length) << MessageName(type);
-    EXPECT_EQ(DefaultReplyLength(), 88u);
-    EXPECT_FALSE(IsReplyType(M_REQ_INFO));
-    EXPECT_TRUE(IsReplyType(M_GET_INFO));
-}
-
-TEST(FrameChecksum, HeaderSumsAndBounds) {
-    // An acknowledgement header: the checksum lands little-endian in 6 and 7.
+TEST(FrameChecksum, SumsPlacementAndBounds) {
+    // An acknowledgement header: the checksum goes out little-endian in 6 and 7.
     std::array<uint8_t, 8> header{9, 1, 5, 8, 0, 0, 0, 0};
     EXPECT_EQ(Checksum16(header.data(), header.size()), 23);
     FrameHeader h = FrameHeader::Read(header);
     h.checksum = frameChecksum(header, 8);
     ASSERT_TRUE(h.Write(header));
     EXPECT_EQ(header, (std::array<uint8_t, 8>{9, 1, 5, 8, 0, 0, 23, 0}));
-
-    // 200 bytes of 255 sum to 51000, beyond the signed 16-bit range.
-    std::vector<uint8_t> full(202, 255);
-    EXPECT_EQ(Checksum16(full.data(), 200), -14536);
-    EXPECT_EQ(Checksum16(full.data(), 0), 0);
-    // 202 bytes with the two checksum bytes counted as 0 sum the same.
-    std::vector<uint8_t> out(full);
-    WriteU16LE(out, 6, frameChecksum(full, full.size()));
-    EXPECT_EQ(out[6], 0x38);
-    EXPECT_EQ(out[7], 0xC7);
-
-    // Only bytes below `length` count, and only those inside the span.
-    std::array<uint8_t, 16> buf{};
-    buf.fill(1);
-    EXPECT_EQ(frameChecksum(buf, 6), 6);
-    EXPECT_EQ(frameChecksum(buf, 7), 6);   // byte 6 counts as 0
-    EXPECT_EQ(frameChecksum(buf, 9), 7);   // bytes 6 and 7 count as 0
-    EXPECT_EQ(frameChecksum(std::span<const uint8_t>(buf).first(4), 200), 4);
-    EXPECT_EQ(frameChecksum(std::span<const uint8_t>(buf).first(10), 200), 8);
-    EXPECT_EQ(frameChecksum(std::span<const uint8_t>(), 8), 0);
-
-    // A short buffer reads as zeros and refuses a header.
-    const std::array<uint8_t, 3> shortFrame{7, 2, 5};
-    const FrameHeader partial = FrameHeader::Read(shortFrame);
-    EXPECT_EQ(partial.type, 7);
-    EXPECT_EQ(partial.version, 5);
-    EXPECT_EQ(partial.length, 0);
-    EXPECT_EQ(partial.checksum, 0);
     std::array<uint8_t, 7> seven{};
     EXPECT_FALSE(h.Write(seven));
+
+    // 200 bytes of 255 sum to 51000, beyond the signed 16-bit range; in a
+    // 202-byte frame the two checksum bytes count as 0, so the sum is the same.
+    std::vector<uint8_t> full(202, 255);
+    EXPECT_EQ(Checksum16(full.data(), 200), -14536);
+    ASSERT_TRUE(WriteU16LE(full, 6, frameChecksum(full, full.size())));
+    EXPECT_EQ((std::array{full[6], full[7]}), (std::array<uint8_t, 2>{0x38, 0xC7}));
+
+    // Only bytes below `length` count, and only those inside the span.
+    const std::vector<uint8_t> ones(16, 1);
+    const std::array<size_t, 3> sums[] = {  // span size, length, sum
+        {16, 6, 6}, {16, 7, 6}, {16, 9, 7}, {4, 200, 4}, {10, 200, 8}, {0, 8, 0}};
+    for (auto [size, length, sum] : sums) {
+        EXPECT_EQ(frameChecksum(std::span<const uint8_t>(ones).first(size), length), sum)
+            << size << " bytes, length " << length;
+    }
+
+    // A short buffer reads as zeros from where it ends.
+    const FrameHeader partial = FrameHeader::Read(std::array<uint8_t, 3>{7, 2, 5});
+    EXPECT_EQ(std::tuple(partial.type, partial.version, partial.length, partial.checksum),
+              std::tuple(uint8_t{7}, uint8_t{5}, uint8_t{0}, uint16_t{0}));
 }
 
-TEST(RequestRecord, ExpectationsOfAFreshAndAResetLink) {
-    auto expect = [](const RequestRecord& r, uint32_t type, uint32_t length) {
-        EXPECT_EQ(r.expectedReplyType, type);
-        EXPECT_EQ(r.ExpectedReplyLength(), length);
-        EXPECT_EQ(r.expectedCid, 0);
+TEST(RequestRecord, ResetsTheExpectedReply) {
+    RequestRecord r;
+    auto expected = [&r] {
+        return std::tuple(r.expectedReplyType, r.ExpectedReplyLength(), int{r.expectedCid});
     };
-    RequestRecord record;
-    EXPECT_EQ(record.type + record.cid, 0u);
-    expect(record, 0, 0);
-    record.expectedCid = 42;
-    record.ExpectAcknowledgement();
-    expect(record, M_NULL, 8);
-    record.expectedCid = 42;
-    record.ExpectAnything();
-    expect(record, 0, 88);
+    r.expectedCid = 42;
+    r.ExpectAcknowledgement();
+    EXPECT_EQ(expected(), std::tuple(uint32_t{M_NULL}, 8u, 0));
+    r.expectedCid = 42;
+    r.ExpectAnything();
+    EXPECT_EQ(expected(), std::tuple(0u, 88u, 0));
 }
 
 TEST(ProtocolVersions, DescriptorsAndFaultTexts) {
-    struct Case {
-        const ProtocolDescriptor& protocol;
-        int32_t version;
-        uint32_t faultMask, inhibitMask, textCount;
-        size_t sampleIndex;
-        uint32_t sampleMask;
-        const char* sampleText;
-    };
-    const Case cases[] = {
-        {ProtocolV4, 4, 0x00000103, 0, 16, 0, 0x00010000,
-         "No contact? This load is out of range for this transmitter."},
-        {ProtocolV5, 5, 0x0004FFDF, 3, 17, 7, 0x08000000, "Too high energy loss"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.version);
-        EXPECT_EQ(c.protocol.version, c.version);
-        EXPECT_EQ(c.protocol.faultMask, c.faultMask);
-        EXPECT_EQ(c.protocol.inhibitMask, c.inhibitMask);
-        ASSERT_EQ(c.protocol.faultTextCount, c.textCount);
-        ASSERT_NE(c.protocol.faultTexts, nullptr);
-        EXPECT_EQ(c.protocol.faultTexts[c.sampleIndex].mask, c.sampleMask);
-        EXPECT_STREQ(c.protocol.faultTexts[c.sampleIndex].text, c.sampleText);
-        for (uint32_t i = 0; i < c.protocol.faultTextCount; ++i) {
-            EXPECT_EQ(std::popcount(c.protocol.faultTexts[i].mask), 1) << i;
+    const std::tuple<const ProtocolDescriptor&, int32_t, uint32_t, uint32_t, uint32_t> cases[] = {
+        {ProtocolV4, 4, 0x103, 0, 16}, {ProtocolV5, 5, 0x4FFDF, 3, 17}};
+    for (const auto& [p, version, faultMask, inhibitMask, textCount] : cases) {
+        SCOPED_TRACE(version);
+        EXPECT_EQ(std::tuple(p.version, p.faultMask, p.inhibitMask, p.faultTextCount),
+                  std::tuple(version, faultMask, inhibitMask, textCount));
+        // Each text explains exactly one bit of the fault word.
+        for (uint32_t i = 0; i < p.faultTextCount; ++i) {
+            EXPECT_EQ(std::popcount(p.faultTexts[i].mask), 1) << i;
         }
-        ASSERT_NE(c.protocol.hook, nullptr);
-        EXPECT_EQ(c.protocol.hook(0xDEADBEEF, 1), 0xDEADBEEFu);
+        EXPECT_EQ(p.hook(0xDEADBEEF, 1), 0xDEADBEEFu);
     }
+    EXPECT_STREQ(ProtocolV4.faultTexts[0].text,
+                 "No contact? This load is out of range for this transmitter.");
+    EXPECT_EQ(ProtocolV5.faultTexts[7].mask, 0x08000000u);
+    EXPECT_STREQ(ProtocolV5.faultTexts[7].text, "Too high energy loss");
 }
 
 TEST(FrameIo, LittleEndianAndBounded) {
@@ -143,17 +106,15 @@ TEST(FrameIo, LittleEndianAndBounded) {
     EXPECT_EQ(ReadU8(buf, 5), 0x06);
     EXPECT_EQ(ReadU16LE(buf, 4), 0x0605);
     EXPECT_EQ(ReadU32LE(buf, 2), 0x06050403u);
-    EXPECT_EQ(ReadU8(buf, 6), std::nullopt);
-    EXPECT_EQ(ReadU16LE(buf, 5), std::nullopt);
-    EXPECT_EQ(ReadU32LE(buf, 3), std::nullopt);
-    EXPECT_EQ(ReadU16LE(buf, SIZE_MAX), std::nullopt);
-    EXPECT_EQ(ReadU32LE(buf, SIZE_MAX - 1), std::nullopt);
 
+    // Offsets (8, 16 and 32 bits) just past the end, and where offset + width wraps.
     const std::array<uint8_t, 6> before = buf;
-    EXPECT_FALSE(WriteU8(buf, 6, 0xAA));
-    EXPECT_FALSE(WriteU16LE(buf, 5, 0xAAAA));
-    EXPECT_FALSE(WriteU32LE(buf, 3, 0xAAAAAAAA));
-    EXPECT_FALSE(WriteU32LE(buf, SIZE_MAX - 1, 0xAAAAAAAA));
+    const std::array<size_t, 3> outside[] = {{6, 5, 3}, {SIZE_MAX, SIZE_MAX - 1, SIZE_MAX - 3}};
+    for (auto [at8, at16, at32] : outside) {
+        EXPECT_FALSE(ReadU8(buf, at8) || ReadU16LE(buf, at16) || ReadU32LE(buf, at32)) << at8;
+        EXPECT_FALSE(WriteU8(buf, at8, 0xAA) || WriteU16LE(buf, at16, 0xAAAA) ||
+                     WriteU32LE(buf, at32, 0xAAAAAAAA)) << at8;
+    }
     EXPECT_EQ(buf, before);
 
     EXPECT_TRUE(WriteU32LE(buf, 2, 0x11223344));
