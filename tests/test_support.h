@@ -34,6 +34,20 @@ private:
     bool finished_ = false;
 };
 
+// The emulated nodes a test runs against: the spidev node answered by the
+// board model and the GPIO node, each optional. The models outlive the
+// testbed that answers with them.
+struct Bench {
+    explicit Bench(sim::BoardConfig config = {}, bool spidev = true, bool gpioNode = true)
+        : board(std::move(config)) {
+        EXPECT_TRUE(!spidev || testbed.AddSpidev(board)) << testbed.LastError();
+        EXPECT_TRUE(!gpioNode || testbed.AddGpioDevice(gpio)) << testbed.LastError();
+    }
+    sim::TxBoardModel board;
+    sim::GpioDeviceModel gpio;
+    sim::Testbed testbed;
+};
+
 // A monotonic clock that only moves when the link sleeps on it.
 class FakeClock final : public LinkClock {
 public:

@@ -79,16 +79,6 @@ ToolRun RunTool(std::vector<std::string> args, const std::string& input = "",
     return run;
 }
 
-struct Bench {
-    explicit Bench(BoardConfig config = {}) : board(std::move(config)) {
-        testbed.AddSpidev(board);
-        testbed.AddGpioDevice(gpio);
-    }
-    sim::TxBoardModel board;
-    sim::GpioDeviceModel gpio;
-    sim::Testbed testbed;
-};
-
 const std::string kIntro = "TXspi speed=800000\n------\nTx prepare for software update via usb.\n";
 const std::string kQuestion =
     "*********************************************\n"
@@ -212,9 +202,7 @@ TEST(ToolTest, UnknownOptionsAreReportedAndIgnored) {
 
 TEST(ToolTest, RunsToItsEndWithoutTheSpiNode) {
     REQUIRE_MOCK_ENVIRONMENT();
-    sim::GpioDeviceModel gpio;
-    sim::Testbed testbed;
-    testbed.AddGpioDevice(gpio);
+    Bench bench({}, /*spidev=*/false);
     ToolRun run = RunTool({"-Y"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "------\nTx prepare for software update via usb.\n" + kConfirmed + kSeparator);
@@ -230,10 +218,8 @@ TEST(ToolTest, ReadyLineThroughSysfsWhenTheGpioNodeIsMissing) {
     REQUIRE_MOCK_ENVIRONMENT();
     const std::string gpioError = "gpio:*** Error: Can not open device /dev/fpga_config.0 ErrNo=2\n";
     {
-        sim::TxBoardModel board;
-        sim::Testbed testbed;
-        testbed.AddSpidev(board);
-        testbed.SetSysfsPin("spi0_int", "1\n");
+        Bench bench({}, /*spidev=*/true, /*gpioNode=*/false);
+        bench.testbed.SetSysfsPin("spi0_int", "1\n");
         ToolRun run = RunTool({"-Y"});
         EXPECT_EQ(run.status, 0);
         EXPECT_EQ(run.out, gpioError + kIntro + kConfirmed + kSeparator);
@@ -242,10 +228,8 @@ TEST(ToolTest, ReadyLineThroughSysfsWhenTheGpioNodeIsMissing) {
     {
         // Without the value file every reading fails, and a failed reading
         // counts as ready.
-        sim::TxBoardModel board;
-        sim::Testbed testbed;
-        testbed.AddSpidev(board);
-        testbed.AddSysfsRoot();
+        Bench bench({}, /*spidev=*/true, /*gpioNode=*/false);
+        bench.testbed.AddSysfsRoot();
         ToolRun run = RunTool({"-Y"});
         EXPECT_EQ(run.status, 0);
         EXPECT_EQ(run.out.rfind(gpioError, 0), 0u);
@@ -255,7 +239,7 @@ TEST(ToolTest, ReadyLineThroughSysfsWhenTheGpioNodeIsMissing) {
         // The link's own stdout messages come between the dialogue's lines.
         EXPECT_NE(run.out.find("Action confirmed by user\n"), std::string::npos);
         EXPECT_NE(run.out.find("Tx is in usb boot loader mode\n"), std::string::npos);
-        EXPECT_EQ(board.Records().size(), 5u);
+        EXPECT_EQ(bench.board.Records().size(), 5u);
     }
 }
 

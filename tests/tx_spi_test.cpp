@@ -28,18 +28,11 @@ std::pair<std::string, std::string> Printed(F&& f) {
 }
 
 // The nodes a link may find, and a link opened on them with what it printed.
-// The models outlive the testbed that answers with them.
-struct Bench {
-    explicit Bench(sim::BoardConfig config = {}, bool spidev = true, bool gpioNode = true)
-        : board(std::move(config)) {
-        EXPECT_TRUE(!spidev || bed.AddSpidev(board)) << bed.LastError();
-        EXPECT_TRUE(!gpioNode || bed.AddGpioDevice(gpio)) << bed.LastError();
+struct LinkBench : Bench {
+    explicit LinkBench(sim::BoardConfig config = {}, bool spidev = true, bool gpioNode = true)
+        : Bench(std::move(config), spidev, gpioNode) {
         std::tie(out, err) = Printed([&] { link = std::make_unique<TxSpi>(sim::kSpidevPath); });
     }
-
-    sim::TxBoardModel board;
-    sim::GpioDeviceModel gpio;
-    sim::Testbed bed;
     std::unique_ptr<TxSpi> link;
     std::string out, err;
 };
@@ -61,7 +54,7 @@ TEST(TxSpiSetup, NodesPresentAndMissing) {
         SCOPED_TRACE(c.out);
         sim::BoardConfig config;
         config.reportedSpeedHz = c.speedHz;
-        Bench bench(config, c.spidev, c.gpioNode);
+        LinkBench bench(config, c.spidev, c.gpioNode);
         EXPECT_EQ(bench.err, c.err);
         EXPECT_EQ(bench.out, c.out);
         EXPECT_EQ(bench.link->HasDevice(), c.spidev);
@@ -83,7 +76,7 @@ TEST(TxSpiTransfer, LengthsFailuresAndReadyLine) {
     REQUIRE_MOCK_ENVIRONMENT();
     sim::BoardConfig config;
     config.failIoctlFromExchange = 4;  // the fourth transfer fails
-    Bench bench(config);
+    LinkBench bench(config);
     std::array<uint8_t, 512> rx{};
     auto tx = bench.link->TxFrame();
     for (size_t i = 0; i < tx.size(); ++i) tx[i] = static_cast<uint8_t>(i);
@@ -111,7 +104,7 @@ TEST(TxSpiTransfer, LengthsFailuresAndReadyLine) {
 
 TEST(TxSpiTrace, HistoryLines) {
     REQUIRE_MOCK_ENVIRONMENT();
-    Bench bench;
+    LinkBench bench;
     const std::pair<TraceRecord, std::string> cases[] = {
         {{0, M_NULL, 3, 7, 0}, "TXSPI:IN  <-- MyId=3 TxId=7 M_NULL 0     \n"},
         {{0, M_NULL, 3, 7, CHECKSUM_BAD | MESSAGE_TYPE_ERROR},
@@ -128,7 +121,7 @@ TEST(TxSpiTrace, HistoryLines) {
 
 TEST(TxSpiProtocol, VersionAdoptionAndPauses) {
     REQUIRE_MOCK_ENVIRONMENT();
-    Bench bench;  // its identity carries software number 1020: fast timing
+    LinkBench bench;  // its identity carries software number 1020: fast timing
     TxSpi& link = *bench.link;
     // 4 is announced once; an unknown version selects 5. With more than ten
     // errors counted the link stops announcing.

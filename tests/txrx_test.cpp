@@ -15,16 +15,6 @@ namespace {
 using sim::BoardConfig;
 using sim::BusRecord;
 
-struct Bench {
-    explicit Bench(BoardConfig config = {}, bool withSpidev = true) : board(std::move(config)) {
-        if (withSpidev) testbed.AddSpidev(board);
-        testbed.AddGpioDevice(gpio);
-    }
-    sim::TxBoardModel board;
-    sim::GpioDeviceModel gpio;
-    sim::Testbed testbed;
-};
-
 std::string Hex(const std::vector<uint8_t>& bytes, size_t count) {
     std::string text;
     char byte[3];
