@@ -63,19 +63,21 @@ int GpioDeviceModel::Handle(unsigned long request, uint8_t* arg, size_t argLengt
 
     const unsigned nr = RequestNumber(request);
     std::lock_guard lock(mutex_);
-    if (nr == kGpioPreparePin) {
-        ++prepareCount_;
-        return 0;
-    }
-    if (nr == kGpioGetPin) {
-        ++getPinCount_;
+    if (nr == kGpioPreparePin || nr == kGpioGetPin) {
         // The name is NUL-terminated within its five bytes; a driver would not
         // read past them either.
         std::string name;
         for (size_t i = 0; i < kGpioPinRecordSize - 1 && arg[i] != 0; ++i) {
             name.push_back(static_cast<char>(arg[i]));
         }
-        pinNames_.push_back(std::move(name));
+        pinRequests_.push_back(PinRequest{nr, std::move(name)});
+    }
+    if (nr == kGpioPreparePin) {
+        ++prepareCount_;
+        return 0;
+    }
+    if (nr == kGpioGetPin) {
+        ++getPinCount_;
         if (getPinResult_ != 0) {
             if (getPinResult_ < 0) *err = EIO;
             return getPinResult_;
@@ -102,9 +104,9 @@ int GpioDeviceModel::PrepareCount() const {
     return prepareCount_;
 }
 
-std::vector<std::string> GpioDeviceModel::PinNames() const {
+std::vector<PinRequest> GpioDeviceModel::PinRequests() const {
     std::lock_guard lock(mutex_);
-    return pinNames_;
+    return pinRequests_;
 }
 
 std::vector<SwitchRequest> GpioDeviceModel::Switches() const {

@@ -17,6 +17,13 @@ struct SwitchRequest {
     uint8_t value;  // the switch byte as the driver received it
 };
 
+// One pin request (17 or 19) as the driver received it.
+struct PinRequest {
+    unsigned nr;
+    std::string name;  // the record's NUL-terminated name
+    bool operator==(const PinRequest&) const = default;
+};
+
 // Request numbers of the node: the driver's requests are _IOW('k', nr, 4).
 constexpr unsigned long kGpioRequestBase = 0x40046B00;
 constexpr unsigned kGpioPreparePin = 17;
@@ -50,7 +57,7 @@ public:
 
     int GetPinCount() const;  // GET_PIN requests seen
     int PrepareCount() const;  // request 17 seen
-    std::vector<std::string> PinNames() const;  // names sent with GET_PIN
+    std::vector<PinRequest> PinRequests() const;  // requests 17 and 19, in order
     std::vector<SwitchRequest> Switches() const;
 
 private:
@@ -60,7 +67,7 @@ private:
     int getPinResult_ = 0;
     int getPinCount_ = 0;
     int prepareCount_ = 0;
-    std::vector<std::string> pinNames_;
+    std::vector<PinRequest> pinRequests_;
     std::vector<SwitchRequest> switches_;
 };
 

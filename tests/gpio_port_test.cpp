@@ -40,8 +40,10 @@ TEST(GpioPortDevice, ReadyLineAndSwitchRequests) {
         model.SetLevel(level);
         EXPECT_EQ(port.readReadyLine(), ready) << "level " << int{level};
     }
-    EXPECT_EQ(model.PrepareCount(), 3);
-    EXPECT_EQ(model.PinNames(), std::vector<std::string>(3, "PA15"));
+    // Each reading announces PA15 (17), then reads it (19).
+    std::vector<sim::PinRequest> expected;
+    for (int i = 0; i < 3; ++i) expected.insert(expected.end(), {{17, "PA15"}, {19, "PA15"}});
+    EXPECT_EQ(model.PinRequests(), expected);
     // A failed GET_PIN is reported, and the untouched record reads as ready.
     model.SetGetPinResult(3);
     EXPECT_EQ(port.readReadyLine(), 1);
