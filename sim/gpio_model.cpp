@@ -7,12 +7,15 @@ namespace sim {
 
 namespace {
 
+constexpr unsigned kGpioPreparePin = GPIO_PREPARE_PIN - GpioRequest(0);
+constexpr unsigned kGpioGetPin = GPIO_GET_PIN - GpioRequest(0);
+
 // The switch requests take a single byte; 22 is not one of them.
 bool IsSwitch(unsigned nr) { return nr == 18 || (nr >= 20 && nr <= 31 && nr != 22); }
 
 // The request number, or 0 when the code is not one of this node's.
 unsigned RequestNumber(unsigned long request) {
-    if ((request & ~0xFFul) != kGpioRequestBase) return 0;
+    if ((request & ~0xFFul) != GpioRequest(0)) return 0;
     return static_cast<unsigned>(request & 0xFFu);
 }
 

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "gpio_port.h"
+
 namespace sim {
 
 struct SwitchRequest {
@@ -24,16 +26,9 @@ struct PinRequest {
     bool operator==(const PinRequest&) const = default;
 };
 
-// Request numbers of the node: the driver's requests are _IOW('k', nr, 4).
-constexpr unsigned long kGpioRequestBase = 0x40046B00;
-constexpr unsigned kGpioPreparePin = 17;
-constexpr unsigned kGpioGetPin = 19;
-constexpr size_t kGpioPinRecordSize = 6;  // name[5] NUL-terminated, value
-
+// The node's request codes and pin record are those of gpio_port.h.
 class GpioDeviceModel {
 public:
-    // The request code of request number `nr`.
-    static constexpr unsigned long Request(unsigned nr) { return kGpioRequestBase + nr; }
     // Size of the argument that `request` points to: 6 for the pin record,
     // 1 for a switch byte, 0 for a request the node does not know.
     static size_t ArgLength(unsigned long request);

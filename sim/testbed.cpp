@@ -150,13 +150,13 @@ gboolean OnGpioIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer u
     return TRUE;
 }
 
-std::string ReadFile(const std::filesystem::path& path) {
+}  // namespace
+
+std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return {};
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
-
-}  // namespace
 
 struct Testbed::Impl {
     UMockdevTestbed* testbed = nullptr;
@@ -166,8 +166,8 @@ struct Testbed::Impl {
     std::vector<std::pair<std::string, UMockdevIoctlBase*>> handlers;
 
     std::filesystem::path SysfsDir() const {
-        // kGpioSysfsRoot is absolute; drop its leading '/' to put it below root.
-        return std::filesystem::path(root) / (kGpioSysfsRoot + 1);
+        // GpioSysfsRoot is absolute; drop its leading '/' to put it below root.
+        return std::filesystem::path(root) / (GpioSysfsRoot + 1);
     }
 
     bool AddNode(const char* description, const char* node, GCallback handler, gpointer model) {

@@ -11,14 +11,17 @@
 #include <memory>
 #include <string>
 
+#include "device_paths.h"
 #include "gpio_model.h"
 #include "tx_board_model.h"
 
 namespace sim {
 
-constexpr const char* kSpidevPath = "/dev/spidev0.1";
-constexpr const char* kGpioDevicePath = "/dev/fpga_config.0";
-constexpr const char* kGpioSysfsRoot = "/sys/devices/platform/skarvik-gpio";
+using ::kGpioDevicePath;
+using ::kSpidevPath;
+
+// The whole content of a file; empty when it cannot be read.
+std::string ReadFile(const std::string& path);
 
 class Testbed {
 public:

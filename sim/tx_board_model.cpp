@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "frame_io.h"
+#include "link_clock.h"
 #include "protocol.h"
 
 namespace sim {
@@ -34,12 +35,6 @@ uint8_t ReplyTypeFor(uint8_t requestType) {
 }
 
 bool Reached(int exchange, int from) { return from > 0 && exchange >= from; }
-
-timespec MonotonicNow() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts;
-}
 
 }  // namespace
 

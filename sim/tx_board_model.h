@@ -30,7 +30,7 @@ struct BoardIdentity {
 // Faults and behaviour of the board. Exchanges are counted from 1 (the first
 // SPI_IOC_MESSAGE after the node is opened); 0 disables a fault.
 struct BoardConfig {
-    BoardIdentity identity;
+    BoardIdentity identity{};
     uint8_t protocolVersion = 5;
     // Word at offset 8 of M_READY: non-zero when the board is ready.
     uint32_t readyWord = 1;
@@ -54,7 +54,7 @@ struct BoardConfig {
     bool silentAfterBootLoad = false;
     // When set, the reply frames are replaced by these raw bytes in every
     // exchange (garbage on the bus); shorter than the transfer: zero filled.
-    std::vector<uint8_t> garbage;
+    std::vector<uint8_t> garbage{};
 };
 
 // One transfer as the board saw it.

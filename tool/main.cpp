@@ -9,11 +9,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "device_paths.h"
 #include "tx_spi.h"
 
 namespace {
 
-constexpr const char* kSpidevPath = "/dev/spidev0.1";
 constexpr useconds_t kSettlePauseUs = 250000;
 constexpr size_t kAnswerBufferSize = 101;
 
