@@ -10,23 +10,24 @@ namespace {
 
 const std::string kRoot = "/sys/devices/platform/skarvik-gpio/";
 
-// Every switch operation with the request code and byte it must send.
+// Every switch operation, with the request code and the byte it must send.
+// The named pins return the driver's answer.
 const struct Switch {
-    std::function<void(GpioPort&, bool)> set;
+    std::function<int(GpioPort&, bool)> set;
     unsigned long code;
-    bool on;
+    bool on, named = true;
 } kSwitches[] = {
-    {[](GpioPort& p, bool on) { EXPECT_EQ(p.setRs485Sel(on), 0); }, 0x40046B14, true},
-    {[](GpioPort& p, bool on) { EXPECT_EQ(p.setExtIoEn(on), 0); }, 0x40046B15, false},
-    {[](GpioPort& p, bool on) { EXPECT_EQ(p.setWlanReset(on), 0); }, 0x40046B17, true},
-    {[](GpioPort& p, bool on) { p.setAuxLine24(on); }, 0x40046B18, false},
-    {[](GpioPort& p, bool on) { EXPECT_EQ(p.setGprsEn(on), 0); }, 0x40046B19, true},
-    {[](GpioPort& p, bool on) { p.setAuxLine26(on); }, 0x40046B1A, true},
-    {[](GpioPort& p, bool on) { p.setAuxLine27(on); }, 0x40046B1B, false},
-    {[](GpioPort& p, bool on) { p.setAuxLine28(on); }, 0x40046B1C, true},
-    {[](GpioPort& p, bool on) { p.setAuxLine29(on); }, 0x40046B1D, false},
-    {[](GpioPort& p, bool on) { p.setAuxLine30(on); }, 0x40046B1E, true},
-    {[](GpioPort& p, bool on) { EXPECT_EQ(p.setRelayEn(on), 0); }, 0x40046B1F, false},
+    {&GpioPort::setRs485Sel, 0x40046B14, true},
+    {&GpioPort::setExtIoEn, 0x40046B15, false},
+    {&GpioPort::setWlanReset, 0x40046B17, true},
+    {[](GpioPort& p, bool on) { return p.setAuxLine24(on), 0; }, 0x40046B18, false, false},
+    {&GpioPort::setGprsEn, 0x40046B19, true},
+    {[](GpioPort& p, bool on) { return p.setAuxLine26(on), 0; }, 0x40046B1A, true, false},
+    {[](GpioPort& p, bool on) { return p.setAuxLine27(on), 0; }, 0x40046B1B, false, false},
+    {[](GpioPort& p, bool on) { return p.setAuxLine28(on), 0; }, 0x40046B1C, true, false},
+    {[](GpioPort& p, bool on) { return p.setAuxLine29(on), 0; }, 0x40046B1D, false, false},
+    {[](GpioPort& p, bool on) { return p.setAuxLine30(on), 0; }, 0x40046B1E, true, false},
+    {&GpioPort::setRelayEn, 0x40046B1F, false},
 };
 
 TEST(GpioPortDevice, ReadyLineAndSwitchRequests) {
@@ -42,11 +43,10 @@ TEST(GpioPortDevice, ReadyLineAndSwitchRequests) {
     // Level 0 is ready; 1 is busy, and so is anything that is not a level.
     // Each reading announces PA15 (request 17), then reads it (19).
     CapturedOutput output;
-    const std::pair<uint8_t, int> levels[] = {{0, 1}, {1, 0}, {7, 0}};
     std::vector<sim::PinRequest> expected;
-    for (auto [level, ready] : levels) {
-        bench.gpio.SetLevel(level);
-        EXPECT_EQ(port.readReadyLine(), ready) << "level " << int{level};
+    for (auto [level, ready] : {std::pair(0, 1), std::pair(1, 0), std::pair(7, 0)}) {
+        bench.gpio.SetLevel(static_cast<uint8_t>(level));
+        EXPECT_EQ(port.readReadyLine(), ready) << "level " << level;
         expected.insert(expected.end(), {{17, "PA15"}, {19, "PA15"}});
     }
     EXPECT_EQ(bench.gpio.PinRequests(), expected);
@@ -58,7 +58,7 @@ TEST(GpioPortDevice, ReadyLineAndSwitchRequests) {
 
     std::vector<std::pair<unsigned long, int>> sent, want;
     for (const Switch& s : kSwitches) {
-        s.set(port, s.on);
+        EXPECT_EQ(s.set(port, s.on), 0);
         want.emplace_back(s.code, s.on);
     }
     for (const sim::SwitchRequest& s : bench.gpio.Switches()) sent.emplace_back(0x40046B00 + s.nr, s.value);
@@ -72,7 +72,6 @@ TEST(GpioPortSysfs, PinsThroughValueFiles) {
     ASSERT_TRUE(bed.AddSysfsRoot()) << bed.LastError();
     CapturedOutput output;
     GpioPort port(kGpioDevicePath);
-    EXPECT_FALSE(port.HasDevice());
     for (const char* text : {"1\n", "0\n"}) {
         ASSERT_TRUE(bed.SetSysfsPin("spi0_int", text) && bed.SetSysfsPin("gprs_en", text));
         EXPECT_EQ(port.readReadyLine(), text[0] == '1');
@@ -91,18 +90,13 @@ TEST(GpioPortSysfs, PinsThroughValueFiles) {
     EXPECT_EQ(port.setExtIoEn(true), -1);  // no such file
     // The switch lines without a name exist on the node only.
     for (const Switch& s : kSwitches) {
-        if (s.code == 0x40046B18 || (s.code >= 0x40046B1A && s.code <= 0x40046B1E)) s.set(port, true);
+        if (!s.named) s.set(port, true);
     }
     output.Finish();
     EXPECT_EQ(output.out, "gpio:*** Error: Can not open device /dev/fpga_config.0 ErrNo=2\n"
                           "sysfs: Can not open " + kRoot + "spi0_int/value\n"
                           "sysfs: Can not open " + kRoot + "ext_io_en/value\n");
-}
 
-TEST(GpioPortSysfs, HelpersAndThePathLimit) {
-    Bench bench({}, /*spidev=*/false, /*gpioNode=*/false);
-    sim::Testbed& bed = bench.testbed;
-    ASSERT_TRUE(bed.AddSysfsRoot()) << bed.LastError();
     // The root, '/', the pin, "/value": 127 characters fit; from 128 on no
     // file is opened, not even one that exists.
     const std::string longest(127 - kRoot.size() - 6, 'p'), tooLong(longest + "p");
@@ -113,14 +107,18 @@ TEST(GpioPortSysfs, HelpersAndThePathLimit) {
     EXPECT_EQ(sysfsReadPin(longest.c_str()), 1);
     EXPECT_EQ(sysfsWritePin(longest.c_str(), false), 0);
     EXPECT_EQ(bed.SysfsPin(longest), "0\n");
+}
 
+TEST(GpioPortSysfs, TextHelpers) {
+    Bench bench({}, /*spidev=*/false, /*gpioNode=*/false);
+    sim::Testbed& bed = bench.testbed;
     const std::string n = kRoot + "n/value";
     const struct { const char* text; int asBool, asInt; } reads[] = {
         {"", -1, -1}, {"42\n", 1, 42}, {"010", 0, 10}, {"7", 1, 7}, {"x", 1, 0}};
     for (const auto& r : reads) {
         ASSERT_TRUE(bed.SetSysfsPin("n", r.text));
-        EXPECT_EQ(sysfsReadBool(n.c_str()), r.asBool) << r.text;
-        EXPECT_EQ(sysfsReadInt(n.c_str()), r.asInt) << r.text;
+        EXPECT_EQ(std::tuple(sysfsReadBool(n.c_str()), sysfsReadInt(n.c_str())),
+                  std::tuple(r.asBool, r.asInt)) << r.text;
     }
     char text[3] = {'x', 'x', 'x'};
     EXPECT_EQ(sysfsReadText(n.c_str(), text, 0), -1);  // room for nothing: not even opened
