@@ -21,16 +21,14 @@ TEST(TxSpiSetup, NodesPresentAndMissing) {
         {0, false, false, kVersion5 + noSpidev, noGpio},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.out);
         Bench bench({.reportedSpeedHz = c.speedHz}, c.spidev, c.gpioNode);
         TxSpi& link = bench.Link();
-        EXPECT_EQ(bench.err, c.err);
-        EXPECT_EQ(bench.out, c.out);
-        EXPECT_EQ(link.HasDevice(), c.spidev);
-        EXPECT_EQ(link.Gpio().HasDevice(), c.gpioNode);
-        EXPECT_EQ(activeProtocol, &ProtocolV5);
-        EXPECT_EQ(bench.board.Mode(), c.spidev ? 1 : 0);
-        EXPECT_EQ(bench.board.BitsPerWord(), c.spidev ? 8 : 0);
+        EXPECT_EQ(std::tie(bench.err, bench.out), std::tie(c.err, c.out));
+        EXPECT_EQ(std::tuple(link.HasDevice(), link.Gpio().HasDevice(), activeProtocol),
+                  std::tuple(c.spidev, c.gpioNode, &ProtocolV5));
+        // SPI mode 1, 8 bits per word.
+        EXPECT_EQ(std::tuple(bench.board.Mode(), bench.board.BitsPerWord()),
+                  c.spidev ? std::tuple(1, 8) : std::tuple(0, 0));
         // Without the node a transfer moves nothing.
         std::array<uint8_t, 8> frame{};
         CapturedOutput output;
