@@ -6,31 +6,18 @@
 #include <string>
 
 #include "frame_io.h"
-#include "test_support.h"
-#include "tx_spi.h"
+#include "link_bench.h"
 
 namespace {
 
 using sim::BoardConfig;
 
-// A link that has made its first exchange (which prints its cid note), on a
-// clock that skips the pauses.
-struct StatusBench {
-    explicit StatusBench(uint8_t version = 5) : bench(Config(version)) {
-        link.SetClock(clock);
-        link.PollReply();
-        quiet.Finish();
-    }
-    static BoardConfig Config(uint8_t version) {
-        BoardConfig config;
-        config.protocolVersion = version;
-        return config;
-    }
-    Bench bench;
-    FakeClock clock;
-    CapturedOutput quiet;  // construction and the first exchange
-    TxSpi link{sim::kSpidevPath};
-};
+// A bench whose board speaks protocol `version`.
+LinkBench StatusBench(uint8_t version = 5) {
+    BoardConfig config;
+    config.protocolVersion = version;
+    return LinkBench(config);
+}
 
 TEST(TxStatusTest, FaultWordTestsAndTextsUnderBothVersions) {
     REQUIRE_MOCK_ENVIRONMENT();
@@ -75,7 +62,7 @@ TEST(TxStatusTest, FaultWordTestsAndTextsUnderBothVersions) {
         {4, 0x01000000, 150.0f, false, true, false, "Unknown fault", "TX status 0x1000000"},
     };
     for (uint8_t version : {5, 4}) {
-        StatusBench s(version);
+        LinkBench s = StatusBench(version);
         for (const Case& c : cases) {
             if (c.version != version) continue;
             SCOPED_TRACE(testing::Message() << "v" << int(version) << " word " << std::hex << c.word
@@ -102,7 +89,7 @@ TEST(TxStatusTest, FaultWordTestsAndTextsUnderBothVersions) {
 
 TEST(TxStatusTest, WithoutAProtocolDescriptorOnlyTheNumberIsLeft) {
     REQUIRE_MOCK_ENVIRONMENT();
-    StatusBench s;
+    LinkBench s = StatusBench();
     s.bench.board.Update([](BoardConfig& board) { board.faultWord = 0x01000000; });
     {
         CapturedOutput quiet;
@@ -190,7 +177,7 @@ TEST(TxStatusTest, DumpPrintsEveryFieldInItsFormat) {
          "-------------------\n"},
     };
     for (const Case& c : cases) {
-        StatusBench s;
+        LinkBench s = StatusBench();
         s.bench.board.Update([&](BoardConfig& board) {
             board.status = c.record;
             board.faultWord = c.word;
@@ -209,7 +196,7 @@ TEST(TxStatusTest, DumpPrintsEveryFieldInItsFormat) {
 
 TEST(TxStatusTest, TenFailedAttemptsLeaveTheKeptStatusAlone) {
     REQUIRE_MOCK_ENVIRONMENT();
-    StatusBench s;
+    LinkBench s = StatusBench();
     s.bench.board.Update([](BoardConfig& board) { board.faultWord = 0x01000000; });
     {
         CapturedOutput quiet;
