@@ -39,6 +39,9 @@ int main(int argc, char** argv) {
     // Texts from the devices are printed in the user's encoding; numbers keep
     // the C formatting.
     setlocale(LC_CTYPE, "");
+    // Line by line even through a pipe, so that the library's lines on both
+    // streams keep their order in a combined log.
+    setvbuf(stdout, nullptr, _IOLBF, 0);
     wxInitializer wx;
 
     diag::Options options;
