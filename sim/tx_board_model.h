@@ -63,7 +63,7 @@ constexpr int kAlways = -1;
 // Faults and behaviour of the board. Exchanges are counted from 1 (the first
 // SPI_IOC_MESSAGE after the node is opened); 0 disables a fault.
 struct BoardConfig {
-    BoardIdentity identity;
+    BoardIdentity identity{};
     uint8_t protocolVersion = 5;
     // Word at offset 8 of M_READY: non-zero when the board is ready.
     uint32_t readyWord = 1;
@@ -87,21 +87,21 @@ struct BoardConfig {
     bool silentAfterBootLoad = false;
     // When set, the reply frames are replaced by these raw bytes in every
     // exchange (garbage on the bus); shorter than the transfer: zero filled.
-    std::vector<uint8_t> garbage;
+    std::vector<uint8_t> garbage{};
 
     // --- State behind the status, mode and read-out commands.
     // M_STATUS; offsets 0 to 11 are replaced by the header and faultWord.
     StatusRecord status = DefaultStatusRecord();
     // M_SNAPSHOT by the record id of the request (offset 8); an id that is
     // not listed gets `defaultSnapshot` with the live fault word at 12 and 16.
-    std::map<int32_t, SnapshotRecord> snapshots;
+    std::map<int32_t, SnapshotRecord> snapshots{};
     SnapshotRecord defaultSnapshot = DefaultSnapshotRecord();
     // M_GET_VALUE by channel number (offset 8 of M_REQ_VALUE); other
     // channels read 0 and 0.0.
     std::map<uint32_t, ChannelReading> channels = DefaultChannelReadings();
     // M_GET_LIMIT by limit id: M_SET_LIMIT (id, low, high) stores the pair,
     // M_REQ_LIMIT (id, ...) reads it back at offsets 12 and 16.
-    std::map<uint32_t, std::array<uint32_t, 2>> limits;
+    std::map<uint32_t, std::array<uint32_t, 2>> limits{};
     // A mode-changing command (M_INIT, M_SETUP, M_SETMODE, M_AUTO_SETUP,
     // M_STANDBY) sets bit 28 of the fault word and the ready word to 0 for
     // this many exchanges after it; 0 completes it at once. At the end
@@ -114,7 +114,7 @@ struct BoardConfig {
     int failAckCount = 0;
     // Requests of these types are answered with a bare M_NULL instead of
     // their reply frame.
-    std::set<uint8_t> nullReplyTo;
+    std::set<uint8_t> nullReplyTo{};
 };
 
 // One transfer as the board saw it.

@@ -66,7 +66,6 @@ TEST(TxdiagTest, CommandsUnderTxsim) {
          kSpeed + "not ready, fault word 0x10000000\n", ""},
         {"", "snapshot 2", 0, kSpeed,
          "Snapshot information for record id 2\n-------------------------------------\n"},
-        {"", "snapshot -2147483648", 0, kSpeed, "Snapshot information for record id -2147483648\n"},
         {"--protocol-version 4", "snapshot 2", 0, kSpeed + "no snapshots under protocol version 4\n",
          ""},
         {"--channel 19=-0.5/-1", "values", 0, "", "V5_CHANNEL_DIGIO_PIOB=-1 (0xffffffff)/ -0.500000\n"},
@@ -77,24 +76,18 @@ TEST(TxdiagTest, CommandsUnderTxsim) {
          "txdiag: standby: not acknowledged (error flags 2)\n"},
         {"--fault-word 0x04000001 --mode-change 3", "recover", 0,
          kSpeed + "back in the initial state\n", ""},
-        {"--fail-ack M_INIT", "recover", 1, kSpeed, "txdiag: recover: M_INIT was not acknowledged\n"},
         {"", "reset", 0, kSpeed + "reset acknowledged\n", ""},
         // The link fails.
         {"--no-spidev", "status", 1, "",
          "******* Error: TxSpi can't open device /dev/spidev0.1\n"
          "txdiag: status: cannot open /dev/spidev0.1\n"},
         {"--silent-from 1", "faults", 1, kSpeed, "txdiag: faults: the transmitter does not answer\n"},
-        {"--silent-from 3", "status", 1, kSpeed,
-         "txdiag: status: no status record from the transmitter\n"},
         // Bad command lines.
         {"", "bogus", 2, "", "txdiag: unknown command 'bogus'\nUsage: "},
-        {"", "snapshot", 2, "", "txdiag: snapshot: wrong number of arguments\nUsage: "},
         {"", "snapshot 1x", 2, "",
          "txdiag: snapshot: bad record id '1x': give a whole number from -2147483648 to "
          "2147483647\nUsage: "},
         {"", "snapshot 2147483648", 2, "", "bad record id '2147483648'"},
-        {"", "snapshot ' 5'", 2, "", "bad record id ' 5'"},
-        {"", "--device", 2, "", "--device: missing value\nUsage: "},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.sim + " / " + c.args);

@@ -11,8 +11,8 @@
 // lines and its cid note) happen out of sight; the clock skips every pause.
 // With `identify` the link reads the identity first and so picks the board's
 // timing (fast for the default software number 1020).
-struct LinkBench {
-    explicit LinkBench(sim::BoardConfig config = {}, bool identify = false)
+struct BoardLink {
+    explicit BoardLink(sim::BoardConfig config = {}, bool identify = false)
         : bench(std::move(config)) {
         link.SetClock(clock);
         if (identify) {
