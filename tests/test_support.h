@@ -26,6 +26,11 @@
 
 using Bytes = std::vector<uint8_t>;
 
+// For tests that open the nodes without a Bench: say plainly when the preload
+// library is missing instead of touching real device nodes.
+#define REQUIRE_MOCK_ENVIRONMENT() \
+    ASSERT_TRUE(sim::Testbed::InMockEnvironment()) << "needs LD_PRELOAD=libumockdev-preload.so.0"
+
 // Captures stdout and stderr from construction until Finish().
 struct CapturedOutput {
     CapturedOutput() { testing::internal::CaptureStdout(), testing::internal::CaptureStderr(); }
