@@ -11,9 +11,7 @@ TEST(TxInfo, SoftwareNumberChoosesTheTiming) {
         {"994", 994, false}, {"995", 995, true},   {"1020", 1020, true},
         {"", 0, false},      {"0995", 995, true},  {" -7x", -7, false}};
     for (const auto& c : cases) {
-        sim::BoardConfig config;
-        config.identity.softwareNumber = c.text;
-        Bench bench(config);
+        Bench bench({.identity = {.softwareNumber = c.text}});
         TxSpi& link = bench.Link();
         std::array<uint8_t, kTransmitterInfoSize> info{};
         CapturedOutput output;
@@ -23,12 +21,10 @@ TEST(TxInfo, SoftwareNumberChoosesTheTiming) {
 }
 
 TEST(TxInfo, IdentityIsPrintedAsItArrivesAndIsEmptyWhenNothingDoes) {
-    sim::BoardConfig config;
     // Texts that fill their 16-byte fields print those 16 bytes and no more.
-    config.identity = {"SERIAL0123456789", "PRODUCT-\xC3\x85" "BCDEFG", "REVISION-XYZ-012",
-                       "SOFTWARE-5.2.1-X", "0000000000000995"};
-    config.failIoctlFromExchange = 3;
-    Bench bench(config);
+    Bench bench({.identity = {"SERIAL0123456789", "PRODUCT-\xC3\x85" "BCDEFG", "REVISION-XYZ-012",
+                              "SOFTWARE-5.2.1-X", "0000000000000995"},
+                 .failIoctlFromExchange = 3});
     TxSpi& link = bench.Link();
     std::array<uint8_t, kTransmitterInfoSize> info{};
     CapturedOutput first;
@@ -53,9 +49,7 @@ TEST(TxInfo, IdentityIsPrintedAsItArrivesAndIsEmptyWhenNothingDoes) {
 }
 
 TEST(TxInfo, AutoSetupSendsItsArgumentAndTriesFourTimes) {
-    sim::BoardConfig config;
-    config.faultWord = 0x20;
-    Bench bench(config);
+    Bench bench({.faultWord = 0x20});
     TxSpi& link = bench.Link();
     CapturedOutput output;
     ASSERT_TRUE(link.RequestReady());
@@ -69,8 +63,7 @@ TEST(TxInfo, AutoSetupSendsItsArgumentAndTriesFourTimes) {
 
     // Every exchange fails: four tries, the argument written anew for each.
     output.Finish();
-    config.failIoctlFromExchange = 1;
-    Bench failing(config);
+    Bench failing({.failIoctlFromExchange = 1});
     TxSpi& failingLink = failing.Link();
     CapturedOutput failures;
     EXPECT_EQ(failingLink.AutoSetup(0x55), IOCTL_ERROR);
