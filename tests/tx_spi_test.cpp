@@ -93,15 +93,13 @@ TEST(TxSpiProtocol, VersionAdoption) {
         {0, 4, &ProtocolV4, true},  {0, 4, &ProtocolV4, false}, {0, 0, &ProtocolV5, true},
         {0, 5, &ProtocolV5, false}, {10, 4, &ProtocolV4, true}, {11, 5, &ProtocolV5, false}};
     for (const auto& s : steps) {
-        SCOPED_TRACE(testing::Message() << s.version << " after " << s.errors << " errors");
         while (link.ErrorCount() < s.errors) link.CountError();
         CapturedOutput output;
         EXPECT_TRUE(link.CheckProtocolVersion(s.version));
         output.Finish();
-        EXPECT_EQ(output.err, s.announced ? "TxSpi: Detected protocol version " +
-                                                std::to_string(s.version) + "\n"
-                                          : "");
-        EXPECT_EQ(activeProtocol, s.p);
+        const std::string line = "TxSpi: Detected protocol version " + std::to_string(s.version) + "\n";
+        EXPECT_EQ(std::tuple(output.err, activeProtocol), std::tuple(s.announced ? line : "", s.p))
+            << s.version << " after " << s.errors << " errors";
     }
 }
 

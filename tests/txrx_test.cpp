@@ -220,21 +220,16 @@ TEST(Txrx, FastTimingWaitsForTwoReadyReadingsOrEightSeconds) {
     EXPECT_EQ(bench.board.ExchangeCount(), 6);
 }
 
-TEST(Txrx, ReadyAndFaultQueriesReadTheirWords) {
-    const struct { uint32_t readyWord, faultWord; bool ready; } cases[] = {
-        {1, 0x01000020, true}, {0, 0x4, false}};
-    for (const auto& c : cases) {
-        Bench bench({.readyWord = c.readyWord, .faultWord = c.faultWord});
+TEST(Txrx, QueriesReadTheirWordsOrTryTenTimesAndSaySo) {
+    for (auto [readyWord, faultWord] : {std::pair(1u, 0x01000020u), std::pair(0u, 0x4u)}) {
+        Bench bench({.readyWord = readyWord, .faultWord = faultWord});
         TxSpi& link = bench.Link();
         CapturedOutput output;
-        EXPECT_EQ(link.RequestReady(), c.ready);
-        EXPECT_EQ(link.FaultWord(), c.faultWord);
-        EXPECT_EQ(link.RequestFaults(), c.faultWord);
+        EXPECT_EQ(link.RequestReady(), readyWord == 1);
+        EXPECT_EQ(link.FaultWord(), faultWord);
+        EXPECT_EQ(link.RequestFaults(), faultWord);
         EXPECT_EQ(bench.board.ExchangeCount(), 4);  // one try each
     }
-}
-
-TEST(Txrx, QueriesTryTenTimesAndSayWhenTheyGiveUp) {
     {
         // A board that answers with zeros: every reply exchange fails, every
         // request exchange passes, so the count never passes 10.
