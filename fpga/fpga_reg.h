@@ -125,10 +125,10 @@ public:
 
     // A copy of the shadow, taken under the mutex.
     std::array<uint8_t, kFpgaRegisterCount> ShadowCopy();
-
-private:
     // Whether the register device is open (a descriptor above 0).
     bool IsOpen() const { return fd.get() > 0; }
+
+private:
     void SetUpSpi();
     // One two-transfer SPI message: `command`, then `data` while one byte
     // is received into `*received`. Stores and returns the result.

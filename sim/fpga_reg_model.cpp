@@ -16,7 +16,7 @@ constexpr uint8_t kSignature = 0x95;
 
 }  // namespace
 
-FpgaRegisterModel::FpgaRegisterModel() { registers_[kKeybOut] = 0x07; }
+FpgaRegisterModel::FpgaRegisterModel() = default;
 
 uint8_t FpgaRegisterModel::ReadValue(uint8_t index) {
     if (index == kTestRd) {

@@ -45,11 +45,12 @@ public:
     // Values for the next reads of the status register (1), one each,
     // before its stored value applies again.
     void ScriptStatus(std::vector<uint8_t> values);
-    // Every message addressing register `index` fails with -1 / EIO, from
-    // its `occurrence`-th on (1: all of them).
+    // Messages addressing register `index` fail with -1 / EIO from the
+    // `occurrence`-th one after this call on (1: the next and all later).
     void FailRegister(uint8_t index, int occurrence = 1);
     // A key of the 3 x 5 matrix is held: input line `in` (0 to 4) reads low
-    // while output line `out` (0 to 2) is driven low through register 27.
+    // while output line `out` (0 to 2) is driven low through register 27
+    // (all lines are low at power-up).
     void PressKey(int out, int in);
     // Sets a register's value as the FPGA holds it.
     void SetRegister(uint8_t index, uint8_t value);
