@@ -32,6 +32,15 @@ std::vector<std::pair<unsigned, int>> Tail(const std::vector<std::pair<unsigned,
     return {all.end() - static_cast<std::ptrdiff_t>(std::min(n, all.size())), all.end()};
 }
 
+// Descriptors open in this process.
+size_t OpenDescriptors() {
+    size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        ++count;
+    }
+    return count;
+}
+
 struct LoaderBench {
     LoaderBench() { EXPECT_TRUE(testbed.AddGpioDevice(gpio)) << testbed.LastError(); }
     sim::GpioDeviceModel gpio;
@@ -188,6 +197,28 @@ TEST(FpgaLoader, MissingDeviceOrFile) {
     EXPECT_EQ(output.err,
               "FPGA: Use RBF file: /no/such.rbf\n*****FPGA: Can't open RBF file /no/such.rbf\n");
     EXPECT_TRUE(bench.gpio.ConfigRequests().empty());
+}
+
+// Thirty loads that succeed or fail in different places leave no
+// descriptor behind. The emulation closes its side of a connection when it
+// gets round to it, so one or two may still be open; a leak shows as ten.
+TEST(FpgaLoader, EveryOutcomeClosesBothDescriptors) {
+    REQUIRE_MOCK_ENVIRONMENT();
+    LoaderBench bench;
+    const std::string rbf = bench.dir.Write("fpga.rbf", Bitstream(100));
+    CapturedOutput output;
+    // The emulation keeps a descriptor of its own from the first request on.
+    FPGA().Configure(sim::kGpioDevicePath, rbf.c_str());
+    const size_t before = OpenDescriptors();
+    for (int i = 0; i < 10; ++i) {
+        EXPECT_EQ(FPGA().Configure(sim::kGpioDevicePath, rbf.c_str()), 0);
+        EXPECT_EQ(FPGA().Configure(sim::kGpioDevicePath, "/no/such.rbf"), -1);
+        bench.gpio.ScriptStatus({1});
+        EXPECT_EQ(FPGA().Configure(sim::kGpioDevicePath, rbf.c_str()), -101);
+    }
+    const size_t after = OpenDescriptors();
+    output.Finish();
+    EXPECT_LE(after, before + 2);
 }
 
 // Installs a configuration of the test's own as the global one.
