@@ -6,22 +6,34 @@
 
 namespace {
 
-// Created during static initialisation and destroyed at exit in reverse
-// order: the map first, then its lock. wxCriticalSection is recursive here.
-wxCriticalSection registryLock;
-DeviceRegistry registry;
+// The lock (recursive on this platform) and the map are made on first use,
+// the lock first, so they exist before any device, even one built during
+// static initialisation, and are destroyed at exit in reverse order: the
+// map first, then its lock.
+wxCriticalSection& RegistryLock() {
+    static wxCriticalSection lock;
+    return lock;
+}
+
+DeviceRegistry& Registry() {
+    static DeviceRegistry registry;
+    return registry;
+}
+
+// Both exist before main runs.
+[[maybe_unused]] const bool registryReady = (RegistryLock(), Registry(), true);
 
 }  // namespace
 
 Device::Device(const wchar_t* name, int32_t param)
     : m_flag(true), m_status(0), m_name(name), m_param(param) {
-    wxCriticalSectionLocker lock(registryLock);
-    registry[m_name] = this;
+    wxCriticalSectionLocker lock(RegistryLock());
+    Registry()[m_name] = this;
 }
 
 Device::~Device() {
-    wxCriticalSectionLocker lock(registryLock);
-    registry.erase(m_name);
+    wxCriticalSectionLocker lock(RegistryLock());
+    Registry().erase(m_name);
 }
 
 void Device::ClearStatus() { m_status = 0; }
@@ -32,15 +44,16 @@ wxString Device::GetDescription() {
 }
 
 Device* Device::Find(const wchar_t* name) {
-    wxCriticalSectionLocker lock(registryLock);
+    wxCriticalSectionLocker lock(RegistryLock());
+    const DeviceRegistry& registry = Registry();
     const auto entry = registry.find(wxString(name));
     return entry != registry.end() ? entry->second : nullptr;
 }
 
 void Device::ListDevices() {
     printf("DEVICES:\n");
-    wxCriticalSectionLocker lock(registryLock);
-    for (const auto& [name, device] : registry) {
+    wxCriticalSectionLocker lock(RegistryLock());
+    for (const auto& [name, device] : Registry()) {
         const wxCharBuffer text = device->GetDescription().mb_str();
         printf("Device: %s\n", text.data() != nullptr ? text.data() : "");
     }

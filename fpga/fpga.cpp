@@ -39,8 +39,8 @@ wxString ConfiguredRbfPath() {
 }
 
 // Reads `input` after each sleep of 10 us until it is non-zero, at most
-// kMaxPolls times. 1 when it came, 0 when it did not, a negative request
-// result on failure (then `*result` is unused).
+// kMaxPolls times. 1 when it came (`*result` holds that read's result), 0
+// when it did not, the negative request result when a read failed.
 int PollInput(FpgaConfigPort& port, unsigned input, int* result) {
     FpgaClock& clock = FpgaClock::Current();
     uint8_t level = 0;
