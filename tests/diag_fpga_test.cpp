@@ -18,9 +18,10 @@ struct DiagRun {
     std::string out, err;
 };
 
-DiagRun RunDiag(const TempDir& dir, std::vector<std::string> args) {
+// Runs `program` with `args`, collecting its status and both streams.
+DiagRun RunProgram(const TempDir& dir, const char* program, std::vector<std::string> args) {
     const std::string out = dir.File("out"), err = dir.File("err");
-    std::vector<char*> argv{const_cast<char*>(TXDIAG_PATH)};
+    std::vector<char*> argv{const_cast<char*>(program)};
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
     fflush(nullptr);
@@ -40,6 +41,10 @@ DiagRun RunDiag(const TempDir& dir, std::vector<std::string> args) {
     run.out = ReadText(out);
     run.err = ReadText(err);
     return run;
+}
+
+DiagRun RunDiag(const TempDir& dir, std::vector<std::string> args) {
+    return RunProgram(dir, TXDIAG_PATH, std::move(args));
 }
 
 struct DiagBench {
@@ -105,6 +110,25 @@ TEST(DiagFpga, StepTimesAreAppendedToTheTimingFile) {
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "txdiag: cannot open " + bench.dir.File("no/such/file") +
                            ": No such file or directory\n");
+}
+
+// txsim's FPGA options reach the emulated devices.
+TEST(DiagFpga, UnderTxsimWithItsFpgaOptions) {
+    TempDir dir;
+    const std::string rbf = dir.Write("fpga.rbf", Bitstream(2100));
+    const DiagRun run = RunProgram(
+        dir, SIM_TXSIM,
+        {"--fpga-partial-writes", "100", "--fpga-version", "7", "--fpga-no-signature",
+         "--fpga-key", "0,1", "--", TXDIAG_PATH, "fpga-keys", rbf});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "keys: input lines 0x02, output lines 0x01\n");
+    EXPECT_EQ(run.err, "Initialize FPGA\nFPGA: Use RBF file: " + rbf +
+                           "\nFPGA configuration success!\nFPGAReg::Init timeout\n"
+                           "FPGA firmware version: 7\n");
+
+    const DiagRun bad = RunProgram(dir, SIM_TXSIM, {"--fpga-key", "3,1", "--", TXDIAG_PATH});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_EQ(bad.err, "txsim: bad value '3,1' for --fpga-key\n");
 }
 
 }  // namespace
