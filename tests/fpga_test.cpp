@@ -6,6 +6,8 @@
 #include <wx/sstream.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <new>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,6 +15,20 @@
 #include "fpga.h"
 #include "fpga_support.h"
 #include "test_support.h"
+
+// The loader's transfer buffer comes from the non-throwing array new; this
+// replacement fails it once when asked to.
+namespace {
+bool failNextBuffer = false;
+}  // namespace
+
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    if (failNextBuffer) {
+        failNextBuffer = false;
+        return nullptr;
+    }
+    return std::malloc(size);  // what the library's own version does; delete[] frees it
+}
 
 namespace {
 
@@ -153,6 +169,19 @@ TEST(FpgaLoader, ResultCodesOfFailedLoads) {
                   std::vector<uint8_t>(bits.begin(), bits.begin() + c.bytesDelivered));
         EXPECT_EQ(Tail(Sequence(bench.gpio.ConfigRequests()), 5), kClosing);
     }
+}
+
+TEST(FpgaLoader, NoTransferBufferMeansOnlyTheClosingSequence) {
+    REQUIRE_MOCK_ENVIRONMENT();
+    LoaderBench bench;
+    const std::string rbf = bench.dir.Write("fpga.rbf", Bitstream(100));
+    CapturedOutput output;
+    failNextBuffer = true;
+    EXPECT_EQ(FPGA().Configure(sim::kGpioDevicePath, rbf.c_str()), -107);
+    output.Finish();
+    EXPECT_EQ(output.err, "FPGA: Use RBF file: " + rbf +
+                              "\n******FPGA config failed. Error code = -107\n");
+    EXPECT_EQ(Sequence(bench.gpio.ConfigRequests()), kClosing);
 }
 
 TEST(FpgaLoader, OnlyTheFirstResetAndTheClosingRequestsMayFailWithoutStoppingTheLoad) {
