@@ -89,6 +89,11 @@ TEST(FpgaLoader, HandshakeDataAndClosingSequenceOfAGoodLoad) {
         {8, 1}, {7, 0}, {10, 0}, {9, 0}, {20, 1}};               // closing
     EXPECT_EQ(Sequence(bench.gpio.ConfigRequests()), expected);
     EXPECT_EQ(bench.clock.micros, (std::vector<uint32_t>{50, 10, 50, 10}));
+    // The lines rest where the closing sequence left them.
+    EXPECT_EQ(bench.gpio.OutputLevel(7), 0);
+    EXPECT_EQ(bench.gpio.OutputLevel(8), 1);
+    EXPECT_EQ(bench.gpio.OutputLevel(9), 0);
+    EXPECT_EQ(bench.gpio.OutputLevel(10), 0);
 }
 
 // The bitstream arrives whole and in order whatever the file size and
