@@ -9,7 +9,6 @@
 #include <memory>
 
 #include <wx/app.h>
-#include <wx/init.h>
 
 #include "device.h"
 #include "diag_command.h"
@@ -25,10 +24,9 @@ namespace {
 // from txdiag's configuration (~/.txdiag, key /FPGA/rbfFilePath).
 const char* RbfArgument(const std::vector<std::string>& args) {
     if (!args.empty()) return args[0].c_str();
-    // The configuration object needs wxWidgets set up, and its file name
-    // follows the application name.
-    static wxInitializer initializer;
-    if (initializer.IsOk() && wxTheApp != nullptr) wxTheApp->SetAppName("txdiag");
+    // txdiag has set wxWidgets up; the configuration file's name follows the
+    // application name.
+    if (wxTheApp != nullptr) wxTheApp->SetAppName("txdiag");
     return nullptr;
 }
 
