@@ -61,6 +61,8 @@ const char kUsage[] =
     "  --speed HZ               rate the driver reports back for\n"
     "                           SPI_IOC_RD_MAX_SPEED_HZ (default: the rate set)\n"
     "  --no-spidev              /dev/spidev0.1 is missing\n"
+    "  --wire-time              hold each transfer for its time on the wire at\n"
+    "                           800 kHz (10 us per byte)\n"
     "\n"
     "Faults (exchanges count from 1, the first SPI transfer):\n"
     "  --bad-checksum N         the reply of exchange N has a wrong checksum\n"
@@ -120,6 +122,7 @@ enum OptionId {
     kNoSysfsReady,
     kSilentAfterBootLoad,
     kLog,
+    kWireTime,
 };
 
 const option kLongOptions[] = {
@@ -143,6 +146,7 @@ const option kLongOptions[] = {
     {"no-sysfs-ready", no_argument, nullptr, kNoSysfsReady},
     {"silent-after-boot-load", no_argument, nullptr, kSilentAfterBootLoad},
     {"log", required_argument, nullptr, kLog},
+    {"wire-time", no_argument, nullptr, kWireTime},
     {"help", no_argument, nullptr, 'h'},
     {nullptr, 0, nullptr, 0},
 };
@@ -266,6 +270,7 @@ Parse ParseOptions(int argc, char** argv, Options& options) {
         case kNoSysfsReady: options.sysfsReady = false; break;
         case kSilentAfterBootLoad: board.silentAfterBootLoad = true; break;
         case kLog: options.logPath = optarg; break;
+        case kWireTime: board.wireNsPerByte = 10000; break;
         case ':':
             Complain("option " + name + " needs a value (see --help)");
             return Parse::Error;
