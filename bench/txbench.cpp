@@ -3,6 +3,7 @@
 //
 //   txbench flow LABEL RUNS SOFTWARE_NUMBER ANSWER -- COMMAND...
 //   txbench loop LABEL SOFTWARE_NUMBER -- COMMAND...
+//   txbench plain LABEL RUNS FLOOR_MS -- COMMAND...
 //
 // Both first time single ioctls of each kind with bench/ioctl_probe (named by
 // $TXBENCH_PROBE) against the same emulation, so that the emulation's own
@@ -19,6 +20,10 @@
 // accuracy: transfers that started before the pause of the previous request
 // had passed, and lateness (median, p99, max) over the required wait, with
 // CPU time per exchange.
+//
+// plain: RUNS runs of a program that answers its own device requests
+// (bench/inproc_board.cpp), without emulation: wall time against FLOOR_MS,
+// CPU time and peak memory.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -100,30 +105,9 @@ sim::IoctlCounts Minus(const sim::IoctlCounts& a, const sim::IoctlCounts& b) {
     return {a.spiTransfers - b.spiTransfers, a.spiSetup - b.spiSetup, a.gpio - b.gpio};
 }
 
-// Runs `command` with the emulated nodes of a fresh board; `output` receives
-// what it printed on stdout when not null.
-Run RunOnce(char** command, const sim::BoardConfig& config, const std::string& answer,
-            std::string* output = nullptr) {
-    sim::TxBoardModel board(config);
-    sim::GpioDeviceModel gpio;
-    gpio.SetLevel(0);
-    sim::Testbed testbed;
-    if (!testbed.AddSpidev(board) || !testbed.AddGpioDevice(gpio)) {
-        fprintf(stderr, "txbench: %s\n", testbed.LastError().c_str());
-        exit(125);
-    }
-
-    // The environment of the child: ours (which now names the testbed) with
-    // the preload library in front.
-    std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e) {
-        if (strncmp(*e, "LD_PRELOAD=", 11) != 0) env.emplace_back(*e);
-    }
-    env.push_back(std::string("LD_PRELOAD=") + kPreload);
-    std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-
+// Starts `command` with the environment `envp` and `answer` on its standard
+// input; `output` receives its stdout when not null. Waits for it.
+Run Spawn(char** command, char** envp, const std::string& answer, std::string* output) {
     int in[2];
     int out[2];
     if (pipe(in) != 0 || pipe(out) != 0) {
@@ -133,7 +117,6 @@ Run RunOnce(char** command, const sim::BoardConfig& config, const std::string& a
     const int null = open("/dev/null", O_WRONLY);
 
     Run run;
-    const sim::IoctlCounts before = sim::Testbed::HandledIoctls();
     run.startNs = NowNs();
     const pid_t child = fork();
     if (child == 0) {
@@ -145,7 +128,7 @@ Run RunOnce(char** command, const sim::BoardConfig& config, const std::string& a
         close(out[0]);
         close(out[1]);
         close(null);
-        execvpe(command[0], command, envp.data());
+        execvpe(command[0], command, envp);
         _exit(127);
     }
     close(in[0]);
@@ -171,6 +154,35 @@ Run RunOnce(char** command, const sim::BoardConfig& config, const std::string& a
                 (static_cast<int64_t>(usage.ru_utime.tv_usec) + usage.ru_stime.tv_usec) * 1000;
     run.maxRssKb = usage.ru_maxrss;
     run.status = status;
+    return run;
+}
+
+// Runs `command` with the emulated nodes of a fresh board; `output` receives
+// what it printed on stdout when not null.
+Run RunOnce(char** command, const sim::BoardConfig& config, const std::string& answer,
+            std::string* output = nullptr) {
+    sim::TxBoardModel board(config);
+    sim::GpioDeviceModel gpio;
+    gpio.SetLevel(0);
+    sim::Testbed testbed;
+    if (!testbed.AddSpidev(board) || !testbed.AddGpioDevice(gpio)) {
+        fprintf(stderr, "txbench: %s\n", testbed.LastError().c_str());
+        exit(125);
+    }
+
+    // The environment of the child: ours (which now names the testbed) with
+    // the preload library in front.
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) {
+        if (strncmp(*e, "LD_PRELOAD=", 11) != 0) env.emplace_back(*e);
+    }
+    env.push_back(std::string("LD_PRELOAD=") + kPreload);
+    std::vector<char*> envp;
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    const sim::IoctlCounts before = sim::Testbed::HandledIoctls();
+    Run run = Spawn(command, envp.data(), answer, output);
     run.records = board.Records();
     run.ioctls = Minus(sim::Testbed::HandledIoctls(), before);
     return run;
@@ -310,10 +322,33 @@ int Loop(const char* label, const char* softwareNumber, char** command) {
     return 0;
 }
 
+// Runs of a program that serves its own devices (the in-process builds):
+// wall time against a floor given by the caller, CPU time, peak memory.
+int Plain(const char* label, int runs, double floorMs, char** command) {
+    std::vector<double> wall, overhead, ratio, cpu, rss;
+    for (int r = 0; r < runs; ++r) {
+        const Run run = Spawn(command, environ, "-", nullptr);
+        if (!WIFEXITED(run.status) || WEXITSTATUS(run.status) != 0) {
+            fprintf(stderr, "txbench: %s: run %d failed (status %d)\n", label, r, run.status);
+            return 1;
+        }
+        wall.push_back(Ms(run.wallNs));
+        overhead.push_back(Ms(run.wallNs) - floorMs);
+        ratio.push_back(floorMs > 0 ? Ms(run.wallNs) / floorMs : 0.0);
+        cpu.push_back(Ms(run.cpuNs));
+        rss.push_back(static_cast<double>(run.maxRssKb) / 1024.0);
+    }
+    printf("%-22s %4d %3s %-11s %8.1f %8.1f %6s %7.1f %6.3f %7.1f %7.1f\n", label, runs, "-", "in-process",
+           Percentile(wall, 0.5), floorMs, "-", Percentile(overhead, 0.5), Percentile(ratio, 0.5),
+           Percentile(cpu, 0.5), Percentile(rss, 0.5));
+    return 0;
+}
+
 int Usage() {
     fprintf(stderr,
             "usage: txbench flow LABEL RUNS SOFTWARE_NUMBER ANSWER -- COMMAND...\n"
             "       txbench loop LABEL SOFTWARE_NUMBER -- COMMAND...\n"
+            "       txbench plain LABEL RUNS FLOOR_MS -- COMMAND...\n"
             "       txbench header flow|loop\n");
     return 2;
 }
@@ -349,5 +384,8 @@ int main(int argc, char** argv) {
         return Flow(argv[2], atoi(argv[3]), argv[4], argv[5], command);
     }
     if (strcmp(argv[1], "loop") == 0 && dashes == 4) return Loop(argv[2], argv[3], command);
+    if (strcmp(argv[1], "plain") == 0 && dashes == 5) {
+        return Plain(argv[2], atoi(argv[3]), atof(argv[4]), command);
+    }
     return Usage();
 }
