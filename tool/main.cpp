@@ -1,7 +1,6 @@
 // txbootload: switches the transmitter board into its USB boot-loader mode so
 // that new transmitter software can be installed over USB.
 #include <unistd.h>
-#include <wx/init.h>
 
 #include <array>
 #include <clocale>
@@ -54,7 +53,8 @@ int main(int argc, char** argv) {
     // Texts from the board are printed in the user's encoding; numbers keep
     // the C formatting.
     setlocale(LC_CTYPE, "");
-    wxInitializer wx;
+    // Nothing this run does needs wxWidgets initialised (no configuration, no
+    // application object), so the tool does not pay for it at start-up.
 
     bool confirmed = false;
     std::array<uint8_t, kTransmitterInfoSize> info{};
