@@ -18,7 +18,7 @@ struct StartBoard {
         const char* wire = std::getenv("TXBENCH_WIRE_TIME");
         if (wire != nullptr && std::strcmp(wire, "1") == 0) config.wireNsPerByte = 10000;
         config.keepRecords = false;
-        inproc::Enable(config);
+        inproc::Enable(config, true);
     }
 };
 

@@ -13,8 +13,11 @@
 
 namespace inproc {
 
-// Serves the two nodes with a board built from `config` from now on.
-void Enable(const sim::BoardConfig& config);
+// Serves the two nodes with a board built from `config` from now on. With
+// `systemCalls`, each request answered here also makes one (failing) ioctl
+// system call on a stand-in descriptor, so that a trace counts the device's
+// requests as the real driver would see them.
+void Enable(const sim::BoardConfig& config, bool systemCalls = false);
 sim::TxBoardModel& Board();
 // True while a call is being answered here: allocation counters of the
 // benchmarks leave out what the models allocate.
