@@ -17,7 +17,6 @@ struct StartBoard {
         config.identity.softwareNumber = number != nullptr ? number : "994";
         const char* wire = std::getenv("TXBENCH_WIRE_TIME");
         if (wire != nullptr && std::strcmp(wire, "1") == 0) config.wireNsPerByte = 10000;
-        config.keepRecords = false;
         inproc::Enable(config, true);
     }
 };

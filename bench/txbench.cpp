@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "gpio_model.h"
+#include "pause_stats.h"
 #include "protocol.h"
 #include "testbed.h"
 #include "tx_board_model.h"
@@ -46,13 +47,15 @@ extern char** environ;
 
 namespace {
 
+using benchstats::kReadyPollNs;
+using benchstats::Ns;
+using benchstats::PauseNs;
+using benchstats::Percentile;
+
 constexpr uint32_t kWireNsPerByte = 10000;       // 800 kHz
 constexpr int64_t kToolSleepNs = 250000000;      // the flow's two sleeps
-constexpr int64_t kReadyPollNs = 500000;         // fast timing, before a transfer
 constexpr int kSleepAfterExchange = 2;           // the first identity read
 constexpr const char* kPreload = "libumockdev-preload.so.0";
-
-int64_t Ns(const timespec& t) { return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec; }
 
 int64_t NowNs() {
     timespec t{};
@@ -61,22 +64,6 @@ int64_t NowNs() {
 }
 
 double Ms(int64_t ns) { return static_cast<double>(ns) / 1e6; }
-
-// The pause a request of `type` calls for, from the catalogue with its floors.
-int64_t PauseNs(uint8_t type, bool fast) {
-    if (type >= kMessageTypeCount) return fast ? 200000 : 4000000;
-    const int64_t us = fast ? MessageCatalogue[type].fastDelayUs : MessageCatalogue[type].legacyDelayUs;
-    const int64_t floorUs = fast ? 200 : 4000;
-    return std::max(us, floorUs) * 1000;
-}
-
-template <typename T>
-T Percentile(std::vector<T> values, double p) {
-    if (values.empty()) return T{};
-    std::sort(values.begin(), values.end());
-    size_t index = static_cast<size_t>(p * static_cast<double>(values.size() - 1) + 0.5);
-    return values[std::min(index, values.size() - 1)];
-}
 
 struct Run {
     int64_t startNs = 0;
@@ -303,15 +290,9 @@ int Loop(const char* label, const char* softwareNumber, char** command) {
         fprintf(stderr, "txbench: %s: the loop failed (status %d)\n", label, run.status);
         return 1;
     }
-    // The first three gaps cross the change of timing; they are left out.
-    std::vector<int64_t> lateness;
-    long early = 0;
-    for (size_t i = 3; i < run.records.size(); ++i) {
-        const int64_t pause = PauseNs(run.records[i - 1].request[0], fast);
-        const int64_t gap = Ns(run.records[i].time) - Ns(run.records[i - 1].finished);
-        if (gap < pause) early++;
-        lateness.push_back(gap - pause - (fast ? kReadyPollNs : 0));
-    }
+    const benchstats::PauseStats stats = benchstats::Analyse(run.records, fast);
+    const std::vector<int64_t>& lateness = stats.lateness;
+    const long early = stats.early;
     const double n = static_cast<double>(run.records.size());
     const double emulationPerExchangeMs = cost.Of(run.ioctls) / n / 1e6;
     printf("%-22s %6zu %5ld %8.3f %8.3f %8.3f %8.3f %9.1f %6.2f\n", label, run.records.size(),
