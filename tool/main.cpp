@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <array>
-#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -50,11 +49,10 @@ bool AskOperator() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Texts from the board are printed in the user's encoding; numbers keep
-    // the C formatting.
-    setlocale(LC_CTYPE, "");
-    // Nothing this run does needs wxWidgets initialised (no configuration, no
-    // application object), so the tool does not pay for it at start-up.
+    // Nothing this run does depends on the locale or needs wxWidgets
+    // initialised: the board's texts go out byte for byte (narrow %s), and
+    // there is no configuration or application object. So the tool sets up
+    // neither at start-up.
 
     bool confirmed = false;
     std::array<uint8_t, kTransmitterInfoSize> info{};
