@@ -1,7 +1,10 @@
 // txdiag: runs one operation of the instrument library and shows what it
 // prints, for the people who service the instrument.
 //
-//   txdiag [--device PATH] [--timing DEST] COMMAND [ARGS]
+//   txdiag [--device PATH] [--fpga-device PATH] [--timing DEST] COMMAND [ARGS]
+#include <wx/init.h>
+
+#include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -12,7 +15,9 @@
 namespace {
 
 void PrintUsage(FILE* out, const char* program) {
-    fprintf(out, "Usage: %s [--device PATH] [--timing DEST] COMMAND [ARGS]\n\nCommands:\n",
+    fprintf(out,
+            "Usage: %s [--device PATH] [--fpga-device PATH] [--timing DEST] COMMAND [ARGS]\n"
+            "\nCommands:\n",
             program);
     for (auto group : {diag::LinkCommands(), diag::FpgaCommands()}) {
         for (const diag::Command& c : group) {
@@ -33,6 +38,14 @@ const diag::Command* FindCommand(const char* name) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Texts from the devices are printed in the user's encoding; numbers keep
+    // the C formatting.
+    setlocale(LC_CTYPE, "");
+    // Line by line even through a pipe, so that the library's lines on both
+    // streams keep their order in a combined log.
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+    wxInitializer wx;
+
     diag::Options options;
     int i = 1;
     for (; i < argc && argv[i][0] == '-'; ++i) {
@@ -44,6 +57,7 @@ int main(int argc, char** argv) {
         std::string* value = nullptr;
         if (strcmp(arg, "--device") == 0) value = &options.device;
         if (strcmp(arg, "--timing") == 0) value = &options.timing;
+        if (strcmp(arg, "--fpga-device") == 0) value = &options.fpgaDevice;
         if (value == nullptr || i + 1 >= argc) {
             fprintf(stderr, "%s: %s: %s\n", argv[0], arg,
                     value == nullptr ? "unknown option" : "missing value");
@@ -69,5 +83,8 @@ int main(int argc, char** argv) {
         PrintUsage(stderr, argv[0]);
         return diag::kExitUsage;
     }
-    return command->run(options, args);
+    const int status = command->run(options, args);
+    // The command has said what was wrong with its arguments.
+    if (status == diag::kExitUsage) PrintUsage(stderr, argv[0]);
+    return status;
 }
