@@ -1,5 +1,6 @@
 // Micro-benchmarks of the link: frame building and checksum, the checks of a
-// received frame, the pause look-up, and whole exchanges answered in-process
+// received frame, the pause look-up, the status and fault texts, and whole
+// exchanges answered in-process
 // (inproc_bus.h), so that what is measured is the link's own work. Each
 // exchange benchmark also counts the heap allocations the link makes.
 #include <benchmark/benchmark.h>
@@ -180,6 +181,47 @@ void BM_Exchange(benchmark::State& state) {
     state.SetLabel(state.range(0) ? "fast" : "legacy");
 }
 BENCHMARK(BM_Exchange)->Arg(0)->Arg(1);
+
+// The status text of a fault word: the number and the text of every bit set,
+// built as a wxString (none, one, and many bits).
+void BM_TxStatusText(benchmark::State& state) {
+    static std::unique_ptr<TxSpi> link = MakeLink("1020");  // version 5 in force
+    const uint32_t word = static_cast<uint32_t>(state.range(0));
+    for (auto _ : state) benchmark::DoNotOptimize(TxSpi::TxStatusText(word));
+}
+BENCHMARK(BM_TxStatusText)->Arg(0)->Arg(0x10000000)->Arg(0x0400FF03);
+
+// The fault line of a fault word, printed (to /dev/null here).
+void BM_PrintFault(benchmark::State& state) {
+    static std::unique_ptr<TxSpi> link = MakeLink("1020");
+    const uint32_t word = static_cast<uint32_t>(state.range(0));
+    fflush(stderr);
+    const int err = dup(2);
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, 2);
+    for (auto _ : state) link->PrintFault(word);
+    fflush(stderr);
+    dup2(err, 2);
+    close(err);
+    close(null);
+}
+BENCHMARK(BM_PrintFault)->Arg(0x00000002)->Arg(0x80000000);
+
+// The status record's tab-separated trace line, printed (to /dev/null here).
+void BM_PrintStatusTraceLine(benchmark::State& state) {
+    StatusTraceSample sample;
+    for (size_t i = 0; i < sample.bytes.size(); ++i) sample.bytes[i] = static_cast<uint8_t>(i * 13);
+    fflush(stdout);
+    const int out = dup(1);
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    for (auto _ : state) PrintStatusTraceLine(sample);
+    fflush(stdout);
+    dup2(out, 1);
+    close(out);
+    close(null);
+}
+BENCHMARK(BM_PrintStatusTraceLine);
 
 // The in-process answer alone (an 8-byte transfer through the stand-in
 // driver), to be taken out of BM_Exchange.
