@@ -28,6 +28,13 @@ constexpr const char* kFpgaRegisterPath = "/dev/spidev1.0";
 // The whole content of a file; empty when it cannot be read.
 std::string ReadFile(const std::string& path);
 
+// Ioctls the emulated nodes have answered, counted per kind, in this process.
+struct IoctlCounts {
+    long spiTransfers = 0;  // SPI_IOC_MESSAGE
+    long spiSetup = 0;      // the mode, word-size and clock requests
+    long gpio = 0;          // every request of the FPGA configuration node
+};
+
 class Testbed {
 public:
     Testbed();
@@ -58,6 +65,9 @@ public:
     std::string SysfsPin(const std::string& name) const;
     // Removes the value file of pin `name`.
     void RemoveSysfsPin(const std::string& name);
+
+    // Every ioctl answered so far by the nodes of any testbed of this process.
+    static IoctlCounts HandledIoctls();
 
     // The directory that stands in for "/" for /sys paths.
     std::string RootDir() const;

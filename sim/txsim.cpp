@@ -70,6 +70,8 @@ const char kUsage[] =
     "                           SPI_IOC_RD_MAX_SPEED_HZ, 1 or more (default: the\n"
     "                           rate set)\n"
     "  --no-spidev              /dev/spidev0.1 is missing\n"
+    "  --wire-time              hold each transfer for its time on the wire at\n"
+    "                           800 kHz (10 us per byte)\n"
     "\n"
     "Faults (exchanges count from 1, the first SPI transfer; N is 1 or more):\n"
     "  --bad-checksum N         the reply of exchange N has a wrong checksum\n"
@@ -261,6 +263,7 @@ enum OptionId {
     kNoSysfsReady,
     kSilentAfterBootLoad,
     kLog,
+    kWireTime,
     // Board state behind the status, fault, mode and read-out commands.
     kStatusFields,
     kChannel,
@@ -289,6 +292,7 @@ const option kLongOptions[] = {
     {"no-sysfs-ready", no_argument, nullptr, kNoSysfsReady},
     {"silent-after-boot-load", no_argument, nullptr, kSilentAfterBootLoad},
     {"log", required_argument, nullptr, kLog},
+    {"wire-time", no_argument, nullptr, kWireTime},
     // Board state behind the status, fault, mode and read-out commands.
     {"status", required_argument, nullptr, kStatusFields},
     {"channel", required_argument, nullptr, kChannel},
@@ -429,6 +433,7 @@ Parse ParseOptions(int argc, char** argv, Options& options) {
         case kNoSysfsReady: options.sysfsReady = false; break;
         case kSilentAfterBootLoad: board.silentAfterBootLoad = true; break;
         case kLog: options.logPath = optarg; break;
+        case kWireTime: board.wireNsPerByte = 10000; break;
         // Board state behind the status, fault, mode and read-out commands.
         case kStatusFields: ok = sim::ParseStatusFields(optarg, board); break;
         case kChannel: ok = sim::ParseChannel(optarg, board); break;

@@ -8,6 +8,33 @@
 
 namespace {
 
+// Held for its wire time, a transfer lets go no sooner than 10 us per byte
+// after it arrived; without records the board still counts its exchanges.
+TEST(BoardModel, WireTimeAndRecordKeeping) {
+    struct Case {
+        uint32_t wireNsPerByte;
+        bool keepRecords;
+        size_t length;
+        int64_t leastHoldNs;
+    };
+    for (const Case& c : {Case{10000, true, 88, 880000}, Case{10000, true, 200, 2000000},
+                          Case{0, false, 88, 0}}) {
+        SCOPED_TRACE(c.length);
+        sim::TxBoardModel board({.wireNsPerByte = c.wireNsPerByte, .keepRecords = c.keepRecords});
+        Bytes tx(c.length, 0), rx(c.length, 0);
+        FrameHeader{M_NULL, 1, 5, 8}.Write(tx);
+        const timespec before = MonotonicNow();
+        ASSERT_EQ(board.Transfer(tx.data(), rx.data(), c.length), static_cast<long>(c.length));
+        EXPECT_GE(NanosecondsBetween(before, MonotonicNow()), c.leastHoldNs);
+        EXPECT_EQ(board.ExchangeCount(), 1);
+        const std::vector<sim::BusRecord> records = board.Records();
+        ASSERT_EQ(records.size(), c.keepRecords ? 1u : 0u);
+        if (c.keepRecords) {
+            EXPECT_GE(NanosecondsBetween(records[0].time, records[0].finished), c.leastHoldNs);
+        }
+    }
+}
+
 ProgramRun Txsim(std::vector<std::string> args, void (*whileRunning)(pid_t) = nullptr) {
     args.insert(args.begin(), SIM_TXSIM);
     return RunProgram(args, "", false, whileRunning);

@@ -1,10 +1,8 @@
 // txbootload: switches the transmitter board into its USB boot-loader mode so
 // that new transmitter software can be installed over USB.
 #include <unistd.h>
-#include <wx/init.h>
 
 #include <array>
-#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -51,10 +49,10 @@ bool AskOperator() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Texts from the board are printed in the user's encoding; numbers keep
-    // the C formatting.
-    setlocale(LC_CTYPE, "");
-    wxInitializer wx;
+    // Nothing this run does depends on the locale or needs wxWidgets
+    // initialised: the board's texts go out byte for byte (narrow %s), and
+    // there is no configuration or application object. So the tool sets up
+    // neither at start-up.
 
     bool confirmed = false;
     std::array<uint8_t, kTransmitterInfoSize> info{};
