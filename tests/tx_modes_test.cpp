@@ -24,11 +24,6 @@ public:
     timespec now = LinkClock::System().Now();
 };
 
-template <typename T>
-int64_t Count(const std::vector<T>& items, T item) {
-    return std::count(items.begin(), items.end(), item);
-}
-
 const sim::BoardIdentity kLegacy{.softwareNumber = "994"};
 
 TEST(TxModesTest, ConfirmedCommandsPlaceTheirPayloadsAndRetryFromTheBackup) {
@@ -69,9 +64,7 @@ TEST(TxModesTest, ConfirmedCommandsPlaceTheirPayloadsAndRetryFromTheBackup) {
                 EXPECT_EQ(ReadU32LE(sent[i].request, 8 + 4 * w).value_or(0), c.words[w]) << i;
             }
         }
-        if (c.type == M_SET_INFO) {
-            EXPECT_EQ(b.bench.board.State().identity.product, "T");
-        }
+        if (c.type == M_SET_INFO) EXPECT_EQ(b.bench.board.State().identity.product, "T");
         uint32_t low = 0, high = 0;  // the board keeps the limits it was sent
         if (c.type == M_SET_LIMIT) b.link.RequestLimit(1, 0, low, high);
         EXPECT_EQ(low + high, c.type == M_SET_LIMIT ? 5u : 0u);
@@ -87,7 +80,7 @@ TEST(TxModesTest, WaitForAutoSetup) {
         b.link.AutoSetup(0);
         EXPECT_TRUE(b.link.WaitForAutoSetup());
         EXPECT_EQ(b.Types(), (std::vector<int>{18, 9, 5, 9, 5, 9, 5, 9}));
-        EXPECT_EQ(Count<int64_t>(b.clock.sleeps, 20000000), 4);
+        EXPECT_EQ(std::ranges::count(b.clock.sleeps, 20000000), 4);
     }
     {
         // An inhibit bit ends the wait at the first query.
@@ -107,9 +100,9 @@ TEST(TxModesTest, WaitForAutoSetup) {
         output.Finish();
         EXPECT_EQ(output.out, "*** WaitForAutoSetup: Timeout\n");
         EXPECT_GE(NanosecondsBetween(start, b.clock.now), 8000000000);
-        const int64_t queries = Count(b.Types(), int{M_REQ_READY});
+        const int64_t queries = std::ranges::count(b.Types(), int{M_REQ_READY});
         EXPECT_GE(queries, 8000 / 30);
-        EXPECT_EQ(Count<int64_t>(b.clock.sleeps, 20000000), queries + 1);
+        EXPECT_EQ(std::ranges::count(b.clock.sleeps, 20000000), queries + 1);
     }
     {
         // Fast timing: ready, busy, ready, ready; the query follows the fourth
@@ -171,6 +164,18 @@ TEST(TxModesTest, WaitForModeChangeDone) {
         output.Finish();
         EXPECT_EQ(output.err, "*** WaitForModeChangeDone() Timeout \n");
     }
+    {
+        // The real clock: a mode change of a few exchanges, polled every 5 ms.
+        BoardLink b({.modeChangeExchanges = 4}, /*identify=*/true);
+        b.link.SetClock(LinkClock::System());
+        CapturedOutput output;
+        b.link.SendStandby();
+        const timespec start = LinkClock::System().Now();
+        EXPECT_TRUE(b.link.WaitForModeChangeDone());
+        const int64_t waited = NanosecondsBetween(start, LinkClock::System().Now());
+        EXPECT_GE(waited, 5000000);
+        EXPECT_LT(waited, 2000000000);
+    }
 }
 
 TEST(TxModesTest, RecoverToInitGoesThroughStandbyOrRestarts) {
@@ -212,24 +217,8 @@ TEST(TxModesTest, RecoverToInitGoesThroughStandbyOrRestarts) {
         std::string restarts;
         for (int i = 0; i < c.restarts; ++i) restarts += "TxSpi::txrxRestart\n";
         EXPECT_EQ(output.out, restarts);
-        EXPECT_EQ(Count<int64_t>(b.clock.sleeps, 100000000), c.restarts);
+        EXPECT_EQ(std::ranges::count(b.clock.sleeps, 100000000), c.restarts);
     }
-}
-
-// The real clock: a mode change of a few exchanges, polled every 5 ms.
-TEST(TxModesTest, ModeChangeWaitOnTheRealClock) {
-    REQUIRE_MOCK_ENVIRONMENT();
-    Bench bench({.modeChangeExchanges = 4});
-    CapturedOutput output;
-    TxSpi link(sim::kSpidevPath);
-    std::array<uint8_t, kTransmitterInfoSize> info{};
-    link.GetInfo(info);
-    link.SendStandby();
-    const timespec start = LinkClock::System().Now();
-    EXPECT_TRUE(link.WaitForModeChangeDone());
-    const int64_t waited = NanosecondsBetween(start, LinkClock::System().Now());
-    EXPECT_GE(waited, 5000000);
-    EXPECT_LT(waited, 2000000000);
 }
 
 }  // namespace

@@ -33,9 +33,6 @@ TEST(TxdiagTest, CommandsUnderTxsim) {
         {"--status estimated_load=nan,is_on=1", "status", 0, kSpeed + "TX status 0x0000\n",
          "estimated_load=     nanOhm\nupdate_count= 42\n"
          "cg_current_da= 1200 range=1\nvg_voltage_da= 2400 range=1\nis_on= 1 ON\n"},
-        // A reply with a bad checksum costs one attempt.
-        {"--bad-checksum 4", "status", 0,
-         kSpeed + "**** Assign unknown tx compleated id=0\nTX status 0x0000\n", "**** Checksum error\n"},
         {"--fault-word 0x00010001 --protocol-version 4", "faults", 0,
          kSpeed + "TX status 0x10001: No contact? This load is out of range for this "
                   "transmitter., Tx is off\n",
