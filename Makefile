@@ -21,7 +21,7 @@ ARMHF_SPAWNING = ^(tool_test|fault_matrix_test)\.|^sim_board_test\.Txsim\.
 ASAN_ENV = ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=1:abort_on_error=0:strict_string_checks=1 \
            UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
            LSAN_OPTIONS=suppressions=$(CURDIR)/cmake/lsan.supp:print_suppressions=0
-TSAN_ENV = TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+TSAN_ENV = TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/cmake/tsan.supp
 
 .PHONY: all deps build check demo clean armhf sanitize asan tsan memcheck fuzz fuzz-regression
 

@@ -9,13 +9,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "answer.h"
 #include "tx_spi.h"
 
 namespace {
 
 constexpr const char* kSpidevPath = "/dev/spidev0.1";
 constexpr useconds_t kSettlePauseUs = 250000;
-constexpr size_t kAnswerBufferSize = 101;
 
 void PrintUsage(const char* program) {
     printf("Usage: %s [options]\n\n", program);
@@ -23,8 +23,7 @@ void PrintUsage(const char* program) {
     puts("  -Y\tpreconfirm answer to YES");
 }
 
-// Asks the operator and reads one line of any length. End of input is an
-// empty answer.
+// Asks the operator and reads the answer line.
 bool AskOperator() {
     puts("*********************************************");
     puts("* WARNING");
@@ -35,17 +34,7 @@ bool AskOperator() {
     puts("Ok to set transmitter in usb boot loader mode?");
     puts("Please enter 'yes' to confirm this action");
     fflush(stdout);
-
-    size_t size = kAnswerBufferSize;
-    char* answer = static_cast<char*>(malloc(size));
-    bool confirmed = false;
-    if (answer != nullptr) {
-        answer[0] = '\0';
-        if (getline(&answer, &size, stdin) < 0) answer[0] = '\0';
-        confirmed = strstr(answer, "yes") != nullptr;
-    }
-    free(answer);
-    return confirmed;
+    return ReadConfirmation(stdin);
 }
 
 }  // namespace

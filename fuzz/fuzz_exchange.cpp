@@ -1,0 +1,58 @@
+// The receive path: arbitrary bytes from the board, arbitrary driver failures
+// and an arbitrary sequence of link operations. Beyond what the sanitizers
+// catch, the link's bookkeeping must stay within its bounds after every
+// operation.
+#include <array>
+
+#include "fuzz_link.h"
+
+namespace {
+
+void CheckBookkeeping(const TxSpi& link) {
+    FUZZ_CHECK(link.History().size() <= 4);
+    FUZZ_CHECK(link.ErrorCount() >= 0);
+    FUZZ_CHECK(link.Current().ExpectedReplyLength() <= kMaxTransfer);
+    FUZZ_CHECK(link.FastTiming() == (link.SoftwareNumber() > 994));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
+    FuzzedDataProvider data(bytes, size);
+    FuzzLink fuzz(data);
+    TxSpi& link = fuzz.link;
+
+    // The operations of the link, in the order the input picks them.
+    for (int step = 0; step < 24 && data.remaining_bytes() > 0; ++step) {
+        uint32_t first = 0, second = 0;
+        switch (data.ConsumeIntegralInRange<int>(0, 10)) {
+        case 0: {
+            std::array<uint8_t, kTransmitterInfoSize> info{};
+            link.GetInfo(info);
+            FUZZ_CHECK(std::equal(info.begin(), info.end(), link.Info().bytes.begin()));
+            break;
+        }
+        case 1: link.SetBootLoadMode(); break;
+        case 2: link.Reset(); break;
+        case 3: link.AutoSetup(data.ConsumeIntegral<uint32_t>()); break;
+        case 4: link.SetPolarity(data.ConsumeIntegral<int>(), data.ConsumeIntegral<uint32_t>()); break;
+        case 5: link.RequestValue(data.ConsumeIntegral<uint32_t>(), first, second); break;
+        case 6: link.RequestLimit(data.ConsumeIntegral<uint32_t>(), 7, first, second); break;
+        case 7: link.RequestReady(); break;
+        case 8: link.RequestFaults(); break;
+        case 9: link.txrxRestart(); break;
+        default: {
+            // Any type, with the lengths callers may pass (at most 200).
+            const uint32_t type = data.ConsumeIntegral<uint8_t>();
+            const size_t tx = data.ConsumeIntegralInRange<size_t>(8, kMaxTransfer);
+            const size_t rx = data.ConsumeIntegralInRange<size_t>(0, kMaxTransfer);
+            const int flags = link.txrx(type, tx, rx);
+            FUZZ_CHECK((flags & ~0x1F) == 0);
+            FUZZ_CHECK((flags & PROTOCOL_VERSION_ERROR) == 0);
+            break;
+        }
+        }
+        CheckBookkeeping(link);
+    }
+    return 0;
+}
