@@ -6,7 +6,6 @@
 #include <array>
 #include <clocale>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "answer.h"
@@ -61,9 +60,10 @@ int main(int argc, char** argv) {
                 confirmed = true;
                 break;
             case 'h':
+                // Ends the run here; the link and wxWidgets are released on the
+                // way out, as at the end of a normal run.
                 PrintUsage(argv[0]);
-                fflush(stdout);
-                exit(0);
+                return 0;
             default:
                 break;  // getopt has already said what was wrong
         }
