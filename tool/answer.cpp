@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <sys/types.h>
 
 namespace {
 
@@ -18,7 +17,7 @@ bool ReadConfirmation(FILE* input) {
     if (answer != nullptr) {
         answer[0] = '\0';
         if (getline(&answer, &size, input) < 0) answer[0] = '\0';
-        confirmed = answer != nullptr && strstr(answer, "yes") != nullptr;
+        confirmed = strstr(answer, "yes") != nullptr;
     }
     free(answer);
     return confirmed;
