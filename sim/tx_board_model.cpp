@@ -35,6 +35,21 @@ uint8_t ReplyTypeFor(uint8_t requestType) {
 
 bool Reached(int exchange, int from) { return from > 0 && exchange >= from; }
 
+bool IsModeChange(uint8_t type) {
+    return type == M_INIT || type == M_SETUP || type == M_SETMODE || type == M_AUTO_SETUP ||
+           type == M_STANDBY;
+}
+
+std::string ReadText(std::span<const uint8_t> frame, size_t offset) {
+    std::string text;
+    for (size_t i = 0; i < kInfoFieldSize; ++i) {
+        const uint8_t c = ReadU8(frame, offset + i).value_or(0);
+        if (c == 0) break;
+        text.push_back(static_cast<char>(c));
+    }
+    return text;
+}
+
 timespec MonotonicNow() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -43,25 +58,75 @@ timespec MonotonicNow() {
 
 }  // namespace
 
-TxBoardModel::TxBoardModel(BoardConfig config) : config_(std::move(config)) {
-    // What the board has ready before the host's first request.
-    pendingReply_ = BuildReply(M_NULL, nextFrameId_++, 0);
+StatusRecord DefaultStatusRecord() {
+    StatusRecord r{};
+    std::span<uint8_t> s(r);
+    WriteF32LE(s, 12, 0.5f);    // cg_current
+    WriteF32LE(s, 16, 48.0f);   // vg_voltage
+    const float ad[4] = {12.1f, 11.8f, 12.0f, 3.3f};
+    const int16_t adRaw[4] = {3011, 2937, 2987, 2048};
+    for (size_t i = 0; i < 4; ++i) {
+        WriteF32LE(s, 20 + 4 * i, ad[i]);
+        WriteU16LE(s, 60 + 2 * i, static_cast<uint16_t>(adRaw[i]));
+    }
+    const float temperature[3] = {31.5f, 29.0f, 33.2f};
+    for (size_t i = 0; i < 3; ++i) WriteF32LE(s, 36 + 4 * i, temperature[i]);
+    WriteF32LE(s, 52, 150.0f);  // estimated_load
+    WriteU32LE(s, 56, 42);      // update_count
+    WriteU16LE(s, 68, 1200);    // cg_current_da
+    WriteU16LE(s, 70, 2400);    // vg_voltage_da
+    WriteU8(s, 72, 0);          // is_on
+    WriteU8(s, 73, 2);          // switch_state
+    WriteU8(s, 74, 1);          // cg_range
+    WriteU8(s, 75, 1);          // vg_range
+    return r;
 }
 
-std::vector<uint8_t> TxBoardModel::BuildReply(uint8_t type, uint8_t frameId,
-                                              uint8_t ackId) const {
-    // config_ never changes after construction, so no lock is needed here.
+SnapshotRecord DefaultSnapshotRecord() {
+    SnapshotRecord r{};
+    std::span<uint8_t> s(r);
+    WriteF32LE(s, 20, 0.5f);    // requested current
+    WriteF32LE(s, 24, 48.0f);   // requested voltage
+    WriteF32LE(s, 72, 150.0f);  // estimated load
+    WriteU8(s, 102, 1);         // cg range
+    WriteU8(s, 103, 1);         // vg range
+    const float ranges[8][2] = {{148.5f, 151.2f}, {47.8f, 48.3f}, {12.0f, 12.4f},
+                                {11.9f, 12.1f},   {0.498f, 0.502f}, {23.9f, 24.1f},
+                                {23.8f, 24.2f},   {1.2f, 1.6f}};
+    for (size_t i = 0; i < 8; ++i) {
+        WriteF32LE(s, 104 + 8 * i, ranges[i][0]);
+        WriteF32LE(s, 108 + 8 * i, ranges[i][1]);
+    }
+    return r;
+}
+
+std::map<uint32_t, ChannelReading> DefaultChannelReadings() {
+    return {
+        {1, {12.1f, 3011}}, {2, {0.0f, 0}},     {3, {12.0f, 2987}}, {4, {5.0f, 1241}},
+        {5, {0.0f, 0}},     {6, {0.1f, 25}},    {7, {0.1f, 24}},    {8, {12.0f, 2978}},
+        {9, {31.5f, 315}},  {10, {29.0f, 290}}, {11, {33.2f, 332}}, {12, {0.0f, 0}},
+        {13, {0.0f, 0}},    {14, {1.0f, 1}},    {15, {1.0f, 1}},    {16, {0.0f, 0}},
+        {17, {1.0f, 1}},    {18, {0.0f, 0}},    {19, {0.0f, 0}},
+    };
+}
+
+TxBoardModel::TxBoardModel(BoardConfig config) : config_(std::move(config)) {
+    // What the board has ready before the host's first request.
+    pendingReply_ = BuildReplyLocked(M_NULL, nextFrameId_++, 0, {});
+}
+
+std::vector<uint8_t> TxBoardModel::BuildReply(uint8_t type, uint8_t frameId, uint8_t ackId,
+                                              std::span<const uint8_t> request) const {
+    std::lock_guard lock(mutex_);
+    return BuildReplyLocked(type, frameId, ackId, request);
+}
+
+std::vector<uint8_t> TxBoardModel::BuildReplyLocked(uint8_t type, uint8_t frameId, uint8_t ackId,
+                                                    std::span<const uint8_t> request) const {
     const uint32_t length = ReplyLength(type);
     std::vector<uint8_t> frame(length, 0);
     std::span<uint8_t> out(frame);
-
-    FrameHeader header;
-    header.type = type;
-    header.frameId = frameId;
-    header.version = config_.protocolVersion;
-    header.length = static_cast<uint8_t>(length);
-    header.ackId = ackId;
-    header.Write(out);
+    const uint32_t argument = ReadU32LE(request, 8).value_or(0);
 
     switch (type) {
     case M_GET_INFO:
@@ -72,18 +137,127 @@ std::vector<uint8_t> TxBoardModel::BuildReply(uint8_t type, uint8_t frameId,
         WriteText(out, kSoftwareNumberOffset, config_.identity.softwareNumber);
         break;
     case M_READY:
-        WriteU32LE(out, 8, config_.readyWord);
+        // Not ready while a mode change is in progress.
+        WriteU32LE(out, 8, modeChangeLeft_ > 0 ? 0 : config_.readyWord);
         WriteU32LE(out, 12, config_.faultWord);
         break;
     case M_FAULTS:
         WriteU32LE(out, 8, config_.faultWord);
         break;
+    case M_MODE:
+        WriteU32LE(out, 8, boardMode_);
+        break;
+    case M_STATUS:
+        std::copy(config_.status.begin(), config_.status.end(), frame.begin());
+        WriteU32LE(out, 8, config_.faultWord);
+        break;
+    case M_SNAPSHOT: {
+        const auto found = config_.snapshots.find(static_cast<int32_t>(argument));
+        if (found != config_.snapshots.end()) {
+            std::copy(found->second.begin(), found->second.end(), frame.begin());
+        } else {
+            std::copy(config_.defaultSnapshot.begin(), config_.defaultSnapshot.end(),
+                      frame.begin());
+            WriteU32LE(out, 8, argument);
+            WriteU32LE(out, 12, config_.faultWord);
+            WriteU32LE(out, 16, config_.faultWord);
+        }
+        break;
+    }
+    case M_GET_VALUE: {
+        const auto found = config_.channels.find(argument);
+        if (found != config_.channels.end()) {
+            WriteU32LE(out, 8, argument);
+            WriteF32LE(out, 12, found->second.value);
+            WriteU32LE(out, 16, static_cast<uint32_t>(found->second.raw));
+        }
+        break;
+    }
+    case M_GET_LIMIT: {
+        const auto found = config_.limits.find(argument);
+        if (found != config_.limits.end()) {
+            WriteU32LE(out, 8, argument);
+            WriteU32LE(out, 12, found->second[0]);
+            WriteU32LE(out, 16, found->second[1]);
+        }
+        break;
+    }
     default:
         break;
     }
 
+    // The header last: the records above carry zeros or stale bytes there.
+    FrameHeader header;
+    header.type = type;
+    header.frameId = frameId;
+    header.version = config_.protocolVersion;
+    header.length = static_cast<uint8_t>(length);
+    header.ackId = ackId;
+    header.Write(out);
+    WriteU16LE(out, 6, 0);
     WriteU16LE(out, 6, frameChecksum(frame, length));
     return frame;
+}
+
+void TxBoardModel::FinishModeChange() {
+    modeChangeLeft_ = 0;
+    uint32_t& word = config_.faultWord;
+    word &= ~kBoardModeChangeBit;
+    switch (modeCommand_) {
+    case M_AUTO_SETUP:
+    case M_SETUP:
+        word |= kBoardWorkingPointBit;
+        break;
+    case M_INIT:
+        word &= ~kBoardWorkingPointBit;
+        break;
+    case M_STANDBY:
+        word &= ~(kBoardClearedByStandby | kBoardWorkingPointBit);
+        break;
+    default:
+        break;
+    }
+    boardMode_ = modeCommand_;
+}
+
+std::vector<uint8_t> TxBoardModel::Answer(std::span<const uint8_t> bytes) {
+    const FrameHeader request = FrameHeader::Read(bytes);
+    if (request.type == M_BOOT_LOAD_MODE && !bootLoader_) {
+        bootLoader_ = true;
+        bootLoadExchange_ = exchanges_;
+    }
+    if (IsModeChange(request.type)) {
+        modeCommand_ = request.type;
+        if (config_.modeChangeExchanges > 0) {
+            config_.faultWord |= kBoardModeChangeBit;
+            modeChangeLeft_ = config_.modeChangeExchanges;
+        } else {
+            FinishModeChange();
+        }
+    }
+    if (request.type == M_ON) {
+        WriteU8(config_.status, 72, ReadU32LE(bytes, 8).value_or(0) != 0 ? 1 : 0);
+    }
+    if (request.type == M_SET_LIMIT) {
+        config_.limits[ReadU32LE(bytes, 8).value_or(0)] = {ReadU32LE(bytes, 12).value_or(0),
+                                                           ReadU32LE(bytes, 16).value_or(0)};
+    }
+    if (request.type == M_SET_INFO) {
+        config_.identity = {ReadText(bytes, kSerialOffset), ReadText(bytes, kProductOffset),
+                            ReadText(bytes, kRevisionOffset), ReadText(bytes, kSoftwareOffset),
+                            ReadText(bytes, kSoftwareNumberOffset)};
+    }
+
+    uint8_t type = ReplyTypeFor(request.type);
+    uint8_t ackId = request.frameId;
+    if (config_.nullReplyTo.count(request.type) != 0) type = M_NULL;
+    if (request.type == config_.failAckType && config_.failAckCount != 0) {
+        // An acknowledgement of some other request.
+        ackId = static_cast<uint8_t>(ackId ^ 0x80);
+        if (ackId == 0) ackId = 1;
+        if (config_.failAckCount > 0) --config_.failAckCount;
+    }
+    return BuildReplyLocked(type, nextFrameId_, ackId, bytes);
 }
 
 long TxBoardModel::Transfer(const uint8_t* tx, uint8_t* rx, size_t length) {
@@ -97,6 +271,9 @@ long TxBoardModel::Transfer(const uint8_t* tx, uint8_t* rx, size_t length) {
     {
         std::lock_guard lock(mutex_);
         const int exchange = ++exchanges_;
+        // A mode change in progress advances with every exchange that reaches
+        // the board.
+        if (modeChangeLeft_ > 0 && --modeChangeLeft_ == 0) FinishModeChange();
         record.exchange = exchange;
         record.transferLength = static_cast<uint32_t>(length);
         record.time = arrived;
@@ -143,12 +320,7 @@ long TxBoardModel::Transfer(const uint8_t* tx, uint8_t* rx, size_t length) {
             } else {
                 record.request.assign(moved, 0);
             }
-            const FrameHeader request = FrameHeader::Read(record.request);
-            if (request.type == M_BOOT_LOAD_MODE && !bootLoader_) {
-                bootLoader_ = true;
-                bootLoadExchange_ = exchange;
-            }
-            pendingReply_ = BuildReply(ReplyTypeFor(request.type), nextFrameId_, request.frameId);
+            pendingReply_ = Answer(record.request);
             // The board's frame ids run 1..255; 0 is never used.
             nextFrameId_ = static_cast<uint8_t>(nextFrameId_ == 255 ? 1 : nextFrameId_ + 1);
             result = static_cast<long>(moved);
@@ -202,6 +374,16 @@ bool TxBoardModel::InBootLoader() const {
 int TxBoardModel::ExchangeCount() const {
     std::lock_guard lock(mutex_);
     return exchanges_;
+}
+
+void TxBoardModel::Update(const std::function<void(BoardConfig&)>& change) {
+    std::lock_guard lock(mutex_);
+    change(config_);
+}
+
+BoardConfig TxBoardModel::State() const {
+    std::lock_guard lock(mutex_);
+    return config_;
 }
 
 void TxBoardModel::SetObserver(std::function<void(const BusRecord&)> observer) {

@@ -7,11 +7,15 @@
 // records from theirs.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <map>
 #include <mutex>
+#include <set>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -27,10 +31,39 @@ struct BoardIdentity {
     std::string softwareNumber = "1020";
 };
 
+constexpr size_t kStatusRecordSize = 76;
+constexpr size_t kSnapshotRecordSize = 200;
+
+// The 76-byte M_STATUS frame the board reports. Its header and its fault word
+// (offset 8) are filled in by the board when it sends the frame.
+using StatusRecord = std::array<uint8_t, kStatusRecordSize>;
+// A 200-byte M_SNAPSHOT frame; the header is the board's.
+using SnapshotRecord = std::array<uint8_t, kSnapshotRecordSize>;
+
+// Plausible records of a healthy board in standby: 0.5 A, 48 V, 150 Ohm.
+StatusRecord DefaultStatusRecord();
+SnapshotRecord DefaultSnapshotRecord();
+
+// The two M_GET_VALUE words of one channel.
+struct ChannelReading {
+    float value = 0.0f;  // offset 12
+    int32_t raw = 0;     // offset 16
+};
+// Readings for the 19 channels of a version-5 board, keyed by channel number.
+std::map<uint32_t, ChannelReading> DefaultChannelReadings();
+
+// Bits of the fault word the board changes by itself.
+constexpr uint32_t kBoardModeChangeBit = 0x10000000;    // mode change in progress
+constexpr uint32_t kBoardWorkingPointBit = 0x01000000;  // working point valid
+constexpr uint32_t kBoardClearedByStandby = 0x04000003; // inhibit, stop, button
+
+// failAckCount meaning "every time".
+constexpr int kAlways = -1;
+
 // Faults and behaviour of the board. Exchanges are counted from 1 (the first
 // SPI_IOC_MESSAGE after the node is opened); 0 disables a fault.
 struct BoardConfig {
-    BoardIdentity identity;
+    BoardIdentity identity{};
     uint8_t protocolVersion = 5;
     // Word at offset 8 of M_READY: non-zero when the board is ready.
     uint32_t readyWord = 1;
@@ -54,7 +87,34 @@ struct BoardConfig {
     bool silentAfterBootLoad = false;
     // When set, the reply frames are replaced by these raw bytes in every
     // exchange (garbage on the bus); shorter than the transfer: zero filled.
-    std::vector<uint8_t> garbage;
+    std::vector<uint8_t> garbage{};
+
+    // --- State behind the status, mode and read-out commands.
+    // M_STATUS; offsets 0 to 11 are replaced by the header and faultWord.
+    StatusRecord status = DefaultStatusRecord();
+    // M_SNAPSHOT by the record id of the request (offset 8); an id that is
+    // not listed gets `defaultSnapshot` with the live fault word at 12 and 16.
+    std::map<int32_t, SnapshotRecord> snapshots{};
+    SnapshotRecord defaultSnapshot = DefaultSnapshotRecord();
+    // M_GET_VALUE by channel number (offset 8 of M_REQ_VALUE); other
+    // channels read 0 and 0.0.
+    std::map<uint32_t, ChannelReading> channels = DefaultChannelReadings();
+    // M_GET_LIMIT by limit id: M_SET_LIMIT (id, low, high) stores the pair,
+    // M_REQ_LIMIT (id, ...) reads it back at offsets 12 and 16.
+    std::map<uint32_t, std::array<uint32_t, 2>> limits{};
+    // A mode-changing command (M_INIT, M_SETUP, M_SETMODE, M_AUTO_SETUP,
+    // M_STANDBY) sets bit 28 of the fault word and the ready word to 0 for
+    // this many exchanges after it; 0 completes it at once. At the end
+    // M_AUTO_SETUP and M_SETUP set bit 24, M_INIT clears it and M_STANDBY
+    // clears bits 0, 1, 24 and 26.
+    int modeChangeExchanges = 0;
+    // Requests of this type are acknowledged with a wrong request id
+    // (MISSING_ACK on the host) `failAckCount` times, or always (kAlways).
+    uint8_t failAckType = 0;
+    int failAckCount = 0;
+    // Requests of these types are answered with a bare M_NULL instead of
+    // their reply frame.
+    std::set<uint8_t> nullReplyTo{};
 };
 
 // One transfer as the board saw it.
@@ -92,17 +152,30 @@ public:
     // Number of SPI_IOC_MESSAGE transfers seen, failed ones included.
     int ExchangeCount() const;
 
+    // Changes the board's state between transfers (under the model's lock).
+    void Update(const std::function<void(BoardConfig&)>& change);
+    // A copy of the board's current state, e.g. its live fault word.
+    BoardConfig State() const;
+
     // Called once per transfer with its record, after the board has answered
     // and outside the model's lock (so it may call Records()). Runs on the
     // thread that calls Transfer(). Pass an empty function to remove it.
     void SetObserver(std::function<void(const BusRecord&)> observer);
 
     // Builds the frame the board sends for `type` in answer to request id
-    // `ackId`, with the board's frame id `frameId`. Exposed for tests of the
-    // model itself and for the frame log.
-    std::vector<uint8_t> BuildReply(uint8_t type, uint8_t frameId, uint8_t ackId) const;
+    // `ackId`, with the board's frame id `frameId`; `request` is the request
+    // it answers (its payload selects the snapshot, channel or limit).
+    // Exposed for tests of the model itself and for the frame log.
+    std::vector<uint8_t> BuildReply(uint8_t type, uint8_t frameId, uint8_t ackId,
+                                    std::span<const uint8_t> request = {}) const;
 
 private:
+    std::vector<uint8_t> BuildReplyLocked(uint8_t type, uint8_t frameId, uint8_t ackId,
+                                          std::span<const uint8_t> request) const;
+    // Takes what a request changes on the board; returns the reply frame.
+    std::vector<uint8_t> Answer(std::span<const uint8_t> request);
+    void FinishModeChange();
+
     mutable std::mutex mutex_;
     BoardConfig config_;
     uint8_t mode_ = 0;
@@ -114,6 +187,9 @@ private:
     bool bootLoader_ = false;
     int bootLoadExchange_ = 0;  // the exchange that carried M_BOOT_LOAD_MODE
     std::vector<BusRecord> records_;
+    int modeChangeLeft_ = 0;       // exchanges until the mode change is done
+    uint8_t modeCommand_ = 0;      // the command that started it
+    uint32_t boardMode_ = 0;       // last mode command done, for M_MODE
     std::function<void(const BusRecord&)> observer_;
 };
 

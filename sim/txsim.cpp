@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "board_options.h"
 #include "frame_log.h"
 #include "gpio_model.h"
 #include "testbed.h"
@@ -82,6 +83,22 @@ const char kUsage[] =
     "                           value holds \"1\" (\"0\" with --ready no)\n"
     "  --no-sysfs-ready         with --no-gpio: leave that value file out\n"
     "\n"
+    "Board state (status, faults, modes, read-outs):\n"
+    "  --status FIELD=VALUE[,...]\n"
+    "                           fields of the M_STATUS record, named as in the\n"
+    "                           status dump: cg_current, vg_voltage, ad_value0..3,\n"
+    "                           ad_raw0..3, temperature0..2, estimated_load (nan\n"
+    "                           allowed), update_count, cg_current_da,\n"
+    "                           vg_voltage_da, is_on, switch_state, cg_range,\n"
+    "                           vg_range (its fault_flags is --fault-word)\n"
+    "  --channel N=VALUE/RAW    reading of channel N (1 to 19), e.g. 4=12.5/255;\n"
+    "                           RAW may be negative (repeatable)\n"
+    "  --fail-ack TYPE[:COUNT]  acknowledge TYPE (e.g. M_STANDBY or 19) with a\n"
+    "                           wrong request id COUNT times, or always\n"
+    "  --mode-change N          a mode change (M_INIT, M_SETUP, M_AUTO_SETUP,\n"
+    "                           M_STANDBY) keeps bit 28 set and the board not\n"
+    "                           ready for N exchanges (default 0)\n"
+    "\n"
     "Other:\n"
     "  --log FILE               write every exchange, decoded, to FILE\n"
     "  -h, --help               show this text and exit\n";
@@ -120,6 +137,11 @@ enum OptionId {
     kNoSysfsReady,
     kSilentAfterBootLoad,
     kLog,
+    // Board state behind the status, fault, mode and read-out commands.
+    kStatusFields,
+    kChannel,
+    kFailAck,
+    kModeChange,
 };
 
 const option kLongOptions[] = {
@@ -143,6 +165,11 @@ const option kLongOptions[] = {
     {"no-sysfs-ready", no_argument, nullptr, kNoSysfsReady},
     {"silent-after-boot-load", no_argument, nullptr, kSilentAfterBootLoad},
     {"log", required_argument, nullptr, kLog},
+    // Board state behind the status, fault, mode and read-out commands.
+    {"status", required_argument, nullptr, kStatusFields},
+    {"channel", required_argument, nullptr, kChannel},
+    {"fail-ack", required_argument, nullptr, kFailAck},
+    {"mode-change", required_argument, nullptr, kModeChange},
     {"help", no_argument, nullptr, 'h'},
     {nullptr, 0, nullptr, 0},
 };
@@ -266,6 +293,11 @@ Parse ParseOptions(int argc, char** argv, Options& options) {
         case kNoSysfsReady: options.sysfsReady = false; break;
         case kSilentAfterBootLoad: board.silentAfterBootLoad = true; break;
         case kLog: options.logPath = optarg; break;
+        // Board state behind the status, fault, mode and read-out commands.
+        case kStatusFields: ok = sim::ParseStatusFields(optarg, board); break;
+        case kChannel: ok = sim::ParseChannel(optarg, board); break;
+        case kFailAck: ok = sim::ParseFailAck(optarg, board); break;
+        case kModeChange: ok = sim::ParseModeChange(optarg, board); break;
         case ':':
             Complain("option " + name + " needs a value (see --help)");
             return Parse::Error;

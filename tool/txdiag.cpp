@@ -2,6 +2,9 @@
 // prints, for the people who service the instrument.
 //
 //   txdiag [--device PATH] [--timing DEST] COMMAND [ARGS]
+#include <wx/init.h>
+
+#include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -33,6 +36,14 @@ const diag::Command* FindCommand(const char* name) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Texts from the devices are printed in the user's encoding; numbers keep
+    // the C formatting.
+    setlocale(LC_CTYPE, "");
+    // Line by line even through a pipe, so that the library's lines on both
+    // streams keep their order in a combined log.
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+    wxInitializer wx;
+
     diag::Options options;
     int i = 1;
     for (; i < argc && argv[i][0] == '-'; ++i) {
@@ -69,5 +80,8 @@ int main(int argc, char** argv) {
         PrintUsage(stderr, argv[0]);
         return diag::kExitUsage;
     }
-    return command->run(options, args);
+    const int status = command->run(options, args);
+    // The command has said what was wrong with its arguments.
+    if (status == diag::kExitUsage) PrintUsage(stderr, argv[0]);
+    return status;
 }

@@ -5,6 +5,7 @@
 // write outside it changes nothing and returns false.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -28,6 +29,25 @@ inline std::optional<uint32_t> ReadU32LE(std::span<const uint8_t> buf, size_t of
            static_cast<uint32_t>(buf[offset + 3]) << 24;
 }
 
+inline std::optional<int16_t> ReadI16LE(std::span<const uint8_t> buf, size_t offset) {
+    const auto value = ReadU16LE(buf, offset);
+    if (!value) return std::nullopt;
+    return static_cast<int16_t>(*value);
+}
+
+inline std::optional<int32_t> ReadI32LE(std::span<const uint8_t> buf, size_t offset) {
+    const auto value = ReadU32LE(buf, offset);
+    if (!value) return std::nullopt;
+    return static_cast<int32_t>(*value);
+}
+
+// An IEEE single-precision float stored little-endian.
+inline std::optional<float> ReadF32LE(std::span<const uint8_t> buf, size_t offset) {
+    const auto value = ReadU32LE(buf, offset);
+    if (!value) return std::nullopt;
+    return std::bit_cast<float>(*value);
+}
+
 inline bool WriteU8(std::span<uint8_t> buf, size_t offset, uint8_t value) {
     if (offset >= buf.size()) return false;
     buf[offset] = value;
@@ -47,3 +67,6 @@ inline bool WriteU32LE(std::span<uint8_t> buf, size_t offset, uint32_t value) {
     return true;
 }
 
+inline bool WriteF32LE(std::span<uint8_t> buf, size_t offset, float value) {
+    return WriteU32LE(buf, offset, std::bit_cast<uint32_t>(value));
+}

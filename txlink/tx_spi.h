@@ -17,6 +17,8 @@
 #include <span>
 #include <string_view>
 
+#include <wx/string.h>
+
 #include "gpio_port.h"
 #include "link_clock.h"
 #include "protocol.h"
@@ -43,10 +45,50 @@ private:
     std::string_view Text(size_t offset) const;
 };
 
-// The 76-byte M_STATUS frame, kept whole.
+// The 76-byte M_STATUS frame, kept whole. Fields are read from the bytes:
+// fault_flags at 8, estimated_load at 52 (the rest in GetStatus's dump).
 struct TxStatus {
     std::array<uint8_t, kTxStatusSize> bytes{};
+
+    uint32_t FaultFlags() const;
+    float EstimatedLoad() const;
 };
+
+constexpr size_t kStatusTraceSampleSize = 168;
+
+// The record one status trace line is printed from. Only these bytes are
+// read: singles at 0, 4, 8, 104, 108, 112, 116 and 120, a 32-bit word at 12
+// and single bytes at 166 and 167; what they mean is the supplier's business.
+struct StatusTraceSample {
+    std::array<uint8_t, kStatusTraceSampleSize> bytes{};
+};
+
+// One tab-separated line of 11 columns on stdout, the first prefixed with '@'.
+void PrintStatusTraceLine(const StatusTraceSample& sample);
+
+// The channel numbers of a version-5 transmitter.
+enum V5Channel : uint32_t {
+    V5_CHANNEL_ANALOGUE_INTERNAL_BATTERY = 1,
+    V5_CHANNEL_ANALOGUE_EXTERNAL_BATTERY = 2,
+    V5_CHANNEL_ANALOGUE_COMMON_BATTERY = 3,
+    V5_CHANNEL_ANALOGUE_USB = 4,
+    V5_CHANNEL_ANALOGUE_CURRENT_FEEDBACK = 5,
+    V5_CHANNEL_ANALOGUE_LLV_FEEDBACK = 6,
+    V5_CHANNEL_ANALOGUE_RLV_FEEDBACK = 7,
+    V5_CHANNEL_ANALOGUE_12V_REFERENCE = 8,
+    V5_CHANNEL_TEMPERATURE_POWER_SWITCH = 9,
+    V5_CHANNEL_TEMPERATURE_BRIDGE = 10,
+    V5_CHANNEL_TEMPERATURE_REGULATOR = 11,
+    V5_CHANNEL_DIGIO_POLARITY_SWITCH = 12,
+    V5_CHANNEL_DIGIO_EMERGENCY_STOP = 13,
+    V5_CHANNEL_DIGIO_DC_DC_POWER_ENABLED = 14,
+    V5_CHANNEL_DIGIO_BATTERY_ON = 15,
+    V5_CHANNEL_DIGIO_BATTERY_FAULT = 16,
+    V5_CHANNEL_DIGIO_ISOLATED_POWER = 17,
+    V5_CHANNEL_DIGIO_PIOA = 18,
+    V5_CHANNEL_DIGIO_PIOB = 19,
+};
+constexpr uint32_t kV5ChannelCount = 19;
 
 class TxSpi {
 public:
@@ -100,8 +142,80 @@ public:
     int Reset();
     int AutoSetup(uint32_t argument);
     int SetPolarity(int polarity, uint32_t value);
+    // M_REQ_VALUE for channel `argument`: `first` receives the raw reading
+    // (a signed 32-bit value, offset 16), `second` the bits of the converted
+    // value (an IEEE single, offset 12), whatever the exchanges' outcome.
+    // Returns the flags of the M_NULL exchange.
     int RequestValue(uint32_t argument, uint32_t& first, uint32_t& second);
     int RequestLimit(uint32_t a, uint32_t b, uint32_t& first, uint32_t& second);
+
+    // --- status record and fault reporting (tx_status.cpp)
+    // Fetches M_STATUS, up to 10 attempts; on success keeps the frame and its
+    // fault word and, when `print` is set, dumps it on stderr. After 10 failed
+    // attempts nothing changes and nothing is printed here.
+    void GetStatus(bool print);
+    // Whether the kept fault word (with the kept status) shows a fault; true
+    // without a protocol descriptor. Under version 5 a board that does not
+    // regulate, has no valid working point and estimates no load (|load| below
+    // 2^-22; NaN is not zero) is faulted too.
+    bool HasFault() const;
+    // No fault and bit 24 ("Working point valid") set.
+    bool IsWorkingPointValid() const;
+    // The kept fault word meets the version's inhibit mask (never under 4).
+    bool IsInhibited() const;
+    // At most 10 exchanges in a row have failed.
+    bool IsLinkHealthy() const;
+    // "* text *" on stderr with the first text of the table that matches
+    // `word`, or "Unknown fault".
+    void PrintFault(uint32_t word) const;
+    // "TX status 0x%04x" and the texts of all bits of `word` that have one, in
+    // table order. The first text follows the number after ": ", the others
+    // after ", ": "TX status 0x10001: No contact? ..., Tx is off".
+    static wxString TxStatusText(uint32_t word);
+
+    // --- operating modes and set-up procedures (tx_modes.cpp)
+    // All senders return ErrorFlags: 0 when the command was acknowledged.
+    // One M_NULL exchange: brings the reply to the request before it.
+    int PollReply();
+    // Sends the request the caller prepared in the transmit buffer (`txLength`
+    // bytes) and confirms it with PollReply; up to 10 tries, the payload
+    // restored before each. The flags of the last exchange when all failed.
+    int SendConfirmed(uint32_t type, size_t txLength, size_t rxLength);
+    int SendInit();
+    int SendStandby();
+    // M_SETUP carries the first two words swapped: `second` at offset 8,
+    // `first` at 12, `third` at 16.
+    int SendSetup(uint32_t first, uint32_t second, uint32_t third);
+    int SendSetLimit(uint32_t first, uint32_t second, uint32_t third);
+    // Sends the caller's 88-byte identity frame; its header is the link's.
+    int SendSetInfo(std::span<const uint8_t, kTransmitterInfoSize> frame);
+    // On is confirmed; off is one exchange whose acknowledgement only the
+    // next exchange checks.
+    int SendOn(bool on, uint32_t value);
+    // Polls RequestReady until the board reports ready (true), an inhibit bit
+    // shows (false, "FATAL ERROR" on stdout) or 8 s have passed (false).
+    bool WaitForAutoSetup();
+    // Polls every 5 ms until bit 28 ("Mode change in progress") is clear;
+    // false after 8 s.
+    bool WaitForModeChangeDone();
+    // Brings the board back to its initial state: through standby when it is
+    // inhibited or stopped, through a link restart when it does not answer or
+    // stays in a mode change. Always true.
+    bool RecoverToInit();
+
+    // --- snapshot and channel values (tx_snapshot.cpp)
+    // Fetches snapshot `recordId` (version 5 only, one attempt) and prints it
+    // on stderr; nothing is sent when `print` is false.
+    void PrintSnapshot(int32_t recordId, bool print);
+    // One RequestValue per channel, 1 to 19, and one line each on stdout.
+    void PrintChannelValues();
+
+    // --- version and description text (tx_version.cpp)
+    // "product/revision/serial" from the last identity read.
+    wxString GetUnitDescription() const;
+    // The software version text, followed by "(software number)" unless the
+    // version reads as three dotted numbers.
+    wxString GetSoftwareVersion() const;
 
     // --- access for callers
     // The request frame being built (bytes 0 to 255); payload from byte 8.

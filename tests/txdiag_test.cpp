@@ -1,0 +1,118 @@
+// txdiag end to end: the real program runs under txsim against the board
+// model; the test compares its exit status and both standard streams.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct DiagRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs `txsim SIM -- txdiag ARGS` through the shell.
+DiagRun Txdiag(const std::string& sim, const std::string& args) {
+    const std::string errPath =
+        testing::TempDir() + "txdiag_test.err." + std::to_string(getpid());
+    const std::string command = std::string(SIM_TXSIM) + " " + sim + " -- " + TXDIAG_PATH + " " +
+                                args + " 2>" + errPath;
+    DiagRun run;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return run;
+    char buf[256];
+    while (std::fgets(buf, sizeof buf, pipe) != nullptr) run.out += buf;
+    const int status = pclose(pipe);
+    if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
+    std::ifstream file(errPath);
+    std::stringstream text;
+    text << file.rdbuf();
+    run.err = text.str();
+    unlink(errPath.c_str());
+    return run;
+}
+
+const std::string kSpeed = "TXspi speed=800000\n";
+
+TEST(TxdiagTest, CommandsUnderTxsim) {
+    struct Case {
+        std::string sim;
+        std::string args;
+        int status;
+        std::string out;
+        std::string err;  // a part of standard error
+    };
+    const Case cases[] = {
+        {"", "info", 0, kSpeed + "software number 1020, fast timing\n",
+         "Product:TX-500\nRev:    C\nSNR:    TX0412-0077\nSW:5.2.1(1020)\n"},
+        {"--fault-word 0x01000020", "status", 0,
+         kSpeed + "TX status 0x1000020: Not regulating, Working point valid\n",
+         "-------------------\nfault_flags=0x01000020\ncg_current= 0.5000A\n"},
+        {"--status estimated_load=nan,is_on=1", "status", 0, kSpeed + "TX status 0x0000\n",
+         "estimated_load=     nanOhm\nupdate_count= 42\n"
+         "cg_current_da= 1200 range=1\nvg_voltage_da= 2400 range=1\nis_on= 1 ON\n"},
+        // A reply with a bad checksum costs one attempt.
+        {"--bad-checksum 4", "status", 0,
+         kSpeed + "**** Assign unknown tx compleated id=0\nTX status 0x0000\n", "**** Checksum error\n"},
+        {"--fault-word 0x00010001 --protocol-version 4", "faults", 0,
+         kSpeed + "TX status 0x10001: No contact? This load is out of range for this "
+                  "transmitter., Tx is off\n",
+         "TxSpi: Detected protocol version 4\n"},
+        {"--ready-word 0 --fault-word 0x10000000", "ready", 0,
+         kSpeed + "not ready, fault word 0x10000000\n", ""},
+        {"", "snapshot 2", 0, kSpeed,
+         "Snapshot information for record id 2\n-------------------------------------\n"},
+        {"--protocol-version 4", "snapshot 2", 0, kSpeed + "no snapshots under protocol version 4\n",
+         ""},
+        {"--channel 19=-0.5/-1", "values", 0, "", "V5_CHANNEL_DIGIO_PIOB=-1 (0xffffffff)/ -0.500000\n"},
+        {"--software 2.1 --software-number 995", "version", 0, kSpeed + "2.1(995)\n", ""},
+        {"--product T-500 --revision B --serial 77", "description", 0, kSpeed + "T-500/B/77\n", ""},
+        {"--mode-change 3", "standby", 0, kSpeed + "standby acknowledged\n", ""},
+        {"--fail-ack M_STANDBY", "standby", 1, kSpeed,
+         "txdiag: standby: not acknowledged (error flags 2)\n"},
+        {"--fault-word 0x04000001 --mode-change 3", "recover", 0,
+         kSpeed + "back in the initial state\n", ""},
+        {"", "reset", 0, kSpeed + "reset acknowledged\n", ""},
+        // The link fails.
+        {"--no-spidev", "status", 1, "",
+         "******* Error: TxSpi can't open device /dev/spidev0.1\n"
+         "txdiag: status: cannot open /dev/spidev0.1\n"},
+        {"--silent-from 1", "faults", 1, kSpeed, "txdiag: faults: the transmitter does not answer\n"},
+        // Bad command lines.
+        {"", "bogus", 2, "", "txdiag: unknown command 'bogus'\nUsage: "},
+        {"", "snapshot 1x", 2, "",
+         "txdiag: snapshot: bad record id '1x': give a whole number from -2147483648 to "
+         "2147483647\nUsage: "},
+        {"", "snapshot 2147483648", 2, "", "bad record id '2147483648'"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sim + " / " + c.args);
+        const DiagRun run = Txdiag(c.sim, c.args);
+        EXPECT_EQ(run.status, c.status);
+        if (c.args == "values") {
+            EXPECT_NE(run.out.find(c.err), std::string::npos) << run.out;
+            continue;
+        }
+        EXPECT_EQ(run.out, c.out);
+        EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
+    }
+}
+
+TEST(TxdiagTest, HelpListsEveryCommand) {
+    const DiagRun run = Txdiag("", "--help");
+    EXPECT_EQ(run.status, 0);
+    for (const char* name : {"info", "status", "faults", "ready", "snapshot", "values", "version",
+                             "description", "standby", "reset", "recover"}) {
+        EXPECT_NE(run.out.find(std::string("\n  ") + name + " "), std::string::npos) << name;
+    }
+    EXPECT_EQ(run.err, "");
+}
+
+}  // namespace
