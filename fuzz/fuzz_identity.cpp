@@ -1,5 +1,6 @@
 // Identity frames: 88 arbitrary bytes as the M_GET_INFO reply, through the
-// identity printout and the software-number parse. Every text must be printed
+// identity printout, the software-number parse and the description and
+// version strings. Every text must be printed
 // exactly as it stands in its field, up to its NUL or the field's end: bytes
 // that are not ASCII or not UTF-8 neither vanish nor turn into "(null)".
 #include <array>
@@ -60,6 +61,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     FUZZ_CHECK(out.size() >= expected.size());
     FUZZ_CHECK(out.compare(out.size() - expected.size(), expected.size(), expected) == 0);
     FUZZ_CHECK(number == fuzz.link.SoftwareNumber());
+
+    // The description and version strings keep every text: a field that is
+    // not empty gives at least one character, whatever its bytes.
+    const TransmitterInfo& identity = fuzz.link.Info();
+    auto present = [](std::string_view text) { return text.empty() ? 0u : 1u; };
+    const wxString description = fuzz.link.GetUnitDescription();
+    FUZZ_CHECK(description.length() >= 2 + present(identity.product()) +
+                                           present(identity.revision()) +
+                                           present(identity.serialNumber()));
+    const wxString version = fuzz.link.GetSoftwareVersion();
+    FUZZ_CHECK(version.length() >= present(identity.software()));
+    const bool nullInFields = expected.find("(null)") != std::string::npos;
+    FUZZ_CHECK(nullInFields || !description.Contains("(null)"));
+    FUZZ_CHECK(nullInFields || !version.Contains("(null)"));
     FUZZ_CHECK(fuzz.link.FastTiming() == (number > 994));
     return 0;
 }
