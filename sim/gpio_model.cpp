@@ -10,10 +10,17 @@ namespace {
 // The switch requests take a single byte; 22 is not one of them.
 bool IsSwitch(unsigned nr) { return nr == 18 || (nr >= 20 && nr <= 31 && nr != 22); }
 
+bool IsConfig(unsigned nr) { return nr >= 7 && nr <= 10; }
+
 // The request number, or 0 when the code is not one of this node's.
 unsigned RequestNumber(unsigned long request) {
+    const unsigned nr = static_cast<unsigned>(request & 0xFFu);
+    if ((request & ~0xFFul) == kGpioReadRequestBase) {
+        return nr == kConfigStatusInput || nr == kConfigDoneInput ? nr : 0;
+    }
     if ((request & ~0xFFul) != kGpioRequestBase) return 0;
-    return static_cast<unsigned>(request & 0xFFu);
+    // The inputs are read requests only.
+    return nr == kConfigStatusInput || nr == kConfigDoneInput ? 0 : nr;
 }
 
 }  // namespace
@@ -21,7 +28,9 @@ unsigned RequestNumber(unsigned long request) {
 size_t GpioDeviceModel::ArgLength(unsigned long request) {
     const unsigned nr = RequestNumber(request);
     if (nr == kGpioPreparePin || nr == kGpioGetPin) return kGpioPinRecordSize;
-    if (IsSwitch(nr)) return 1;
+    if (IsSwitch(nr) || IsConfig(nr) || nr == kConfigStatusInput || nr == kConfigDoneInput) {
+        return 1;
+    }
     return 0;
 }
 
@@ -63,6 +72,10 @@ int GpioDeviceModel::Handle(unsigned long request, uint8_t* arg, size_t argLengt
 
     const unsigned nr = RequestNumber(request);
     std::lock_guard lock(mutex_);
+    if (nr <= 10 || nr == 20) {
+        const int result = HandleConfig(nr, arg, err);
+        if (nr != 20 || result < 0) return result;
+    }
     if (nr == kGpioPreparePin || nr == kGpioGetPin) {
         // The name is NUL-terminated within its five bytes; a driver would not
         // read past them either.
@@ -92,6 +105,102 @@ int GpioDeviceModel::Handle(unsigned long request, uint8_t* arg, size_t argLengt
     }
     switches_.push_back(SwitchRequest{nr, arg[0]});
     return 0;
+}
+
+int GpioDeviceModel::HandleConfig(unsigned nr, uint8_t* arg, int* err) {
+    const int count = ++requestCounts_[nr];
+    for (const auto& [failNr, occurrence] : failures_) {
+        if (failNr == nr && occurrence == count) {
+            *err = EIO;
+            configRequests_.push_back(ConfigRequest{nr, arg[0], -1});
+            return -1;
+        }
+    }
+    if (nr == kConfigStatusInput || nr == kConfigDoneInput) {
+        std::deque<uint8_t>& script = nr == kConfigStatusInput ? statusScript_ : doneScript_;
+        uint8_t level = 0;
+        if (!script.empty()) {
+            level = script.front();
+            script.pop_front();
+        } else if (nr == kConfigStatusInput) {
+            level = outputs_[8 - 7] == 1 ? 1 : 0;
+        } else {
+            const bool enough = expectedSize_ > 0 ? bitstream_.size() >= expectedSize_
+                                                  : !bitstream_.empty();
+            level = outputs_[8 - 7] == 1 && enough ? 1 : 0;
+        }
+        arg[0] = level;
+    } else if (IsConfig(nr)) {
+        outputs_[nr - 7] = arg[0];
+        if (nr == 8 && arg[0] == 0) bitstream_.clear();
+    }
+    configRequests_.push_back(ConfigRequest{nr, arg[0], 0});
+    return 0;
+}
+
+void GpioDeviceModel::ScriptStatus(std::vector<uint8_t> levels) {
+    std::lock_guard lock(mutex_);
+    statusScript_.assign(levels.begin(), levels.end());
+}
+
+void GpioDeviceModel::ScriptDone(std::vector<uint8_t> levels) {
+    std::lock_guard lock(mutex_);
+    doneScript_.assign(levels.begin(), levels.end());
+}
+
+void GpioDeviceModel::ExpectBitstreamSize(size_t bytes) {
+    std::lock_guard lock(mutex_);
+    expectedSize_ = bytes;
+}
+
+void GpioDeviceModel::FailRequest(unsigned nr, int occurrence) {
+    std::lock_guard lock(mutex_);
+    failures_.emplace_back(nr, occurrence);
+}
+
+void GpioDeviceModel::LimitWrite(size_t bytes) {
+    std::lock_guard lock(mutex_);
+    writeLimit_ = bytes;
+}
+
+void GpioDeviceModel::FailWrite(int occurrence, int result, int err) {
+    std::lock_guard lock(mutex_);
+    failWriteAt_ = occurrence;
+    failWriteResult_ = result;
+    failWriteErrno_ = err;
+}
+
+long GpioDeviceModel::Write(const uint8_t* bytes, size_t length, int* err) {
+    std::lock_guard lock(mutex_);
+    *err = 0;
+    ++writes_;
+    if (writes_ == failWriteAt_) {
+        *err = failWriteErrno_;
+        return failWriteResult_;
+    }
+    const size_t taken = writeLimit_ > 0 && length > writeLimit_ ? writeLimit_ : length;
+    bitstream_.insert(bitstream_.end(), bytes, bytes + taken);
+    return static_cast<long>(taken);
+}
+
+std::vector<ConfigRequest> GpioDeviceModel::ConfigRequests() const {
+    std::lock_guard lock(mutex_);
+    return configRequests_;
+}
+
+int GpioDeviceModel::OutputLevel(unsigned nr) const {
+    std::lock_guard lock(mutex_);
+    return IsConfig(nr) ? outputs_[nr - 7] : -1;
+}
+
+std::vector<uint8_t> GpioDeviceModel::Bitstream() const {
+    std::lock_guard lock(mutex_);
+    return bitstream_;
+}
+
+int GpioDeviceModel::WriteCount() const {
+    std::lock_guard lock(mutex_);
+    return writes_;
 }
 
 int GpioDeviceModel::GetPinCount() const {

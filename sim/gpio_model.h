@@ -1,6 +1,7 @@
-// A model of the GPIO requests of the FPGA configuration node: the
-// transmitter's ready line PA15 (requests 17 and 19) and the switch lines
-// (requests 20 to 31). Thread-safe.
+// A model of the FPGA configuration node: the transmitter's ready line PA15
+// (requests 17 and 19), the switch lines (requests 20 to 31), and the FPGA's
+// configuration handshake (inputs 5 and 6, outputs 7 to 10) with the
+// bitstream written to the node. Thread-safe.
 #pragma once
 
 #include <cstddef>
@@ -8,6 +9,7 @@
 #include <deque>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace sim {
@@ -24,8 +26,22 @@ struct PinRequest {
     bool operator==(const PinRequest&) const = default;
 };
 
-// Request numbers of the node: the driver's requests are _IOW('k', nr, 4).
+// One request of the configuration handshake (5 to 10) or request 20, as the
+// driver saw it: the byte written, or for the inputs 5 and 6 the byte
+// returned. `result` is what the ioctl returned.
+struct ConfigRequest {
+    unsigned nr;
+    uint8_t value;
+    int result = 0;
+    bool operator==(const ConfigRequest&) const = default;
+};
+
+// Request numbers of the node: the driver's requests are _IOW('k', nr, 4),
+// except the two configuration inputs, _IOR('k', nr, 4).
 constexpr unsigned long kGpioRequestBase = 0x40046B00;
+constexpr unsigned long kGpioReadRequestBase = 0x80046B00;
+constexpr unsigned kConfigStatusInput = 5;
+constexpr unsigned kConfigDoneInput = 6;
 constexpr unsigned kGpioPreparePin = 17;
 constexpr unsigned kGpioGetPin = 19;
 constexpr size_t kGpioPinRecordSize = 6;  // name[5] NUL-terminated, value
@@ -33,9 +49,14 @@ constexpr size_t kGpioPinRecordSize = 6;  // name[5] NUL-terminated, value
 class GpioDeviceModel {
 public:
     // The request code of request number `nr`.
-    static constexpr unsigned long Request(unsigned nr) { return kGpioRequestBase + nr; }
+    static constexpr unsigned long Request(unsigned nr) {
+        return (nr == kConfigStatusInput || nr == kConfigDoneInput ? kGpioReadRequestBase
+                                                                   : kGpioRequestBase) +
+               nr;
+    }
     // Size of the argument that `request` points to: 6 for the pin record,
-    // 1 for a switch byte, 0 for a request the node does not know.
+    // 1 for a switch or configuration byte, 0 for a request the node does
+    // not know.
     static size_t ArgLength(unsigned long request);
 
     // Level written into the GET_PIN record; 0 (the default) means ready.
@@ -55,6 +76,38 @@ public:
     // with EFAULT, a negative GET_PIN result EIO.
     int Handle(unsigned long request, uint8_t* arg, size_t argLength, int* err);
 
+    // --- The FPGA configuration. Unless scripted, the status input (5)
+    // follows output 8, and the done input (6) becomes 1 once the data phase
+    // (output 8 at 1) has brought the expected number of bytes, or any byte
+    // when no size is expected. Output 8 driven to 0 starts a new bitstream.
+
+    // Values for the next reads of input 5 (or 6), one each, before the
+    // model's own behaviour applies again.
+    void ScriptStatus(std::vector<uint8_t> levels);
+    void ScriptDone(std::vector<uint8_t> levels);
+    // Done comes only once `bytes` bytes have arrived; 0: any byte will do.
+    void ExpectBitstreamSize(size_t bytes);
+    // The `occurrence`-th request `nr` (from 1) fails with -1 / EIO.
+    void FailRequest(unsigned nr, int occurrence);
+    // Each write takes at most `bytes` bytes (0: all of them).
+    void LimitWrite(size_t bytes);
+    // The `occurrence`-th write (from 1) returns `result` with errno `err`
+    // (0 and 0: it accepts nothing) and takes no byte.
+    void FailWrite(int occurrence, int result, int err);
+
+    // Takes up to `length` bytes of a write; returns the count taken, or -1
+    // with `*err` set.
+    long Write(const uint8_t* bytes, size_t length, int* err);
+
+    // Requests 5 to 10 and 20 in the order received.
+    std::vector<ConfigRequest> ConfigRequests() const;
+    // Level last driven on output `nr` (7 to 10); -1 before any.
+    int OutputLevel(unsigned nr) const;
+    // The bytes received since output 8 last went to 0, in order.
+    std::vector<uint8_t> Bitstream() const;
+    // Write calls seen, interrupted and failed ones included.
+    int WriteCount() const;
+
     int GetPinCount() const;  // GET_PIN requests seen
     int PrepareCount() const;  // request 17 seen
     std::vector<PinRequest> PinRequests() const;  // requests 17 and 19, in order
@@ -69,6 +122,21 @@ private:
     int prepareCount_ = 0;
     std::vector<PinRequest> pinRequests_;
     std::vector<SwitchRequest> switches_;
+
+    int HandleConfig(unsigned nr, uint8_t* arg, int* err);
+    std::deque<uint8_t> statusScript_;
+    std::deque<uint8_t> doneScript_;
+    size_t expectedSize_ = 0;
+    std::vector<std::pair<unsigned, int>> failures_;  // request, occurrence
+    std::vector<int> requestCounts_ = std::vector<int>(32, 0);
+    size_t writeLimit_ = 0;
+    int failWriteAt_ = 0;
+    int failWriteResult_ = 0;
+    int failWriteErrno_ = 0;
+    int writes_ = 0;
+    int outputs_[4] = {-1, -1, -1, -1};  // outputs 7 to 10
+    std::vector<uint8_t> bitstream_;
+    std::vector<ConfigRequest> configRequests_;
 };
 
 }  // namespace sim

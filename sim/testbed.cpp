@@ -150,6 +150,86 @@ gboolean OnGpioIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer u
     return TRUE;
 }
 
+// A write on the FPGA configuration node: the bitstream, or part of it.
+gboolean OnGpioWrite(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer user) {
+    auto& gpio = *static_cast<GpioDeviceModel*>(user);
+    UMockdevIoctlData* data = umockdev_ioctl_client_get_arg(client);  // borrowed
+    int err = 0;
+    const long result = gpio.Write(data->data, data->data_len, &err);
+    umockdev_ioctl_client_complete(client, result, err);
+    return TRUE;
+}
+
+// One SPI_IOC_MESSAGE(2) on the register node: the command byte alone, then
+// the data byte with one byte clocked back. Records of another shape are
+// refused with EINVAL, as a register access never takes them.
+long RegisterMessage(FpgaRegisterModel& fpga, UMockdevIoctlData* arg, int* err) {
+    DataPtr xfers = Resolve(arg, 0, 2 * sizeof(spi_ioc_transfer));
+    if (!xfers) {
+        *err = EFAULT;
+        return -1;
+    }
+    spi_ioc_transfer t[2];
+    std::memcpy(t, xfers->data, sizeof t);
+    for (const spi_ioc_transfer& x : t) {
+        if (x.len != 1 || x.tx_buf == 0 || x.bits_per_word != 8 || x.cs_change != 0 ||
+            x.speed_hz != 0 || x.delay_usecs != 0) {
+            *err = EINVAL;
+            return -1;
+        }
+    }
+    if (t[0].rx_buf != 0 || t[1].rx_buf == 0) {
+        *err = EINVAL;
+        return -1;
+    }
+    const size_t second = sizeof(spi_ioc_transfer);
+    DataPtr command = Resolve(xfers.get(), offsetof(spi_ioc_transfer, tx_buf), 1);
+    DataPtr data = Resolve(xfers.get(), second + offsetof(spi_ioc_transfer, tx_buf), 1);
+    DataPtr reply = Resolve(xfers.get(), second + offsetof(spi_ioc_transfer, rx_buf), 1);
+    if (!command || !data || !reply) {
+        *err = EFAULT;
+        return -1;
+    }
+    return fpga.Message(command->data[0], data->data[0], reply->data, err);
+}
+
+gboolean OnRegisterIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer user) {
+    auto& fpga = *static_cast<FpgaRegisterModel*>(user);
+    const gulong request = umockdev_ioctl_client_get_request(client);
+    UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);  // borrowed
+
+    long result = 0;
+    int err = 0;
+    uint8_t byte = 0;
+    uint32_t word = 0;
+    switch (request) {
+    case SPI_IOC_MESSAGE(2):
+        result = RegisterMessage(fpga, arg, &err);
+        break;
+    case SPI_IOC_WR_MODE:
+        if (ReadArg(arg, &byte)) fpga.SetMode(byte); else err = EFAULT;
+        break;
+    case SPI_IOC_RD_MODE:
+        if (!WriteArg(arg, fpga.Mode())) err = EFAULT;
+        break;
+    case SPI_IOC_RD_BITS_PER_WORD:
+        if (!WriteArg(arg, fpga.BitsPerWord())) err = EFAULT;
+        break;
+    case SPI_IOC_WR_MAX_SPEED_HZ:
+        if (ReadArg(arg, &word)) fpga.SetMaxSpeedHz(word); else err = EFAULT;
+        break;
+    case SPI_IOC_RD_MAX_SPEED_HZ:
+        if (!WriteArg(arg, fpga.MaxSpeedHz())) err = EFAULT;
+        break;
+    default:
+        err = ENOTTY;
+        break;
+    }
+    if (err != 0) result = -1;
+    umockdev_ioctl_client_complete(client, result, err);
+    return TRUE;
+}
+
 std::string ReadFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return {};
@@ -170,7 +250,8 @@ struct Testbed::Impl {
         return std::filesystem::path(root) / (kGpioSysfsRoot + 1);
     }
 
-    bool AddNode(const char* description, const char* node, GCallback handler, gpointer model) {
+    bool AddNode(const char* description, const char* node, GCallback handler, gpointer model,
+                 GCallback writeHandler = nullptr) {
         GError* error = nullptr;
         if (!umockdev_testbed_add_from_string(testbed, description, &error)) {
             lastError = std::string("cannot add ") + node + ": " +
@@ -180,6 +261,7 @@ struct Testbed::Impl {
         }
         UMockdevIoctlBase* base = umockdev_ioctl_base_new();
         g_signal_connect(base, "handle-ioctl", handler, model);
+        if (writeHandler != nullptr) g_signal_connect(base, "handle-write", writeHandler, model);
         if (!umockdev_testbed_attach_ioctl(testbed, node, base, &error)) {
             lastError = std::string("cannot emulate ") + node + ": " +
                         (error != nullptr ? error->message : "unknown error");
@@ -237,7 +319,16 @@ bool Testbed::AddGpioDevice(GpioDeviceModel& gpio) {
         "N: fpga_config.0\n"
         "E: SUBSYSTEM=misc\n"
         "A: dev=10:60\n",
-        kGpioDevicePath, G_CALLBACK(OnGpioIoctl), &gpio);
+        kGpioDevicePath, G_CALLBACK(OnGpioIoctl), &gpio, G_CALLBACK(OnGpioWrite));
+}
+
+bool Testbed::AddFpgaRegisterDevice(FpgaRegisterModel& fpga) {
+    return impl_->AddNode(
+        "P: /devices/platform/spi1/spidev1.0\n"
+        "N: spidev1.0\n"
+        "E: SUBSYSTEM=spidev\n"
+        "A: dev=153:2\n",
+        kFpgaRegisterPath, G_CALLBACK(OnRegisterIoctl), &fpga);
 }
 
 bool Testbed::AddSysfsRoot() {

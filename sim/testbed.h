@@ -1,6 +1,7 @@
-// An emulated set of device nodes for the link: a umockdev testbed with,
-// each optional, the spidev node answered by a TxBoardModel, the FPGA
-// configuration node answered by a GpioDeviceModel, and the sysfs GPIO tree.
+// An emulated set of device nodes: a umockdev testbed with, each optional,
+// the spidev node answered by a TxBoardModel, the FPGA configuration node
+// answered by a GpioDeviceModel, the FPGA register node answered by an
+// FpgaRegisterModel, and the sysfs GPIO tree.
 //
 // The process that opens the nodes must run with the umockdev preload
 // library (LD_PRELOAD=libumockdev-preload.so.0); a child process started
@@ -11,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "fpga_reg_model.h"
 #include "gpio_model.h"
 #include "tx_board_model.h"
 
@@ -18,6 +20,9 @@ namespace sim {
 
 constexpr const char* kSpidevPath = "/dev/spidev0.1";
 constexpr const char* kGpioDevicePath = "/dev/fpga_config.0";
+// The FPGA register file's spidev node in the emulation (the system itself
+// leaves the path to whoever creates the register access).
+constexpr const char* kFpgaRegisterPath = "/dev/spidev1.0";
 constexpr const char* kGpioSysfsRoot = "/sys/devices/platform/skarvik-gpio";
 
 class Testbed {
@@ -33,9 +38,13 @@ public:
     // Adds /dev/spidev0.1 answered by `board` (which must outlive the testbed).
     // False, with LastError() set, when umockdev refuses the node.
     bool AddSpidev(TxBoardModel& board);
-    // Adds /dev/fpga_config.0 answered by `gpio` (which must outlive the testbed).
+    // Adds /dev/fpga_config.0 answered by `gpio` (which must outlive the
+    // testbed), for its requests and for the bitstream written to it.
     // False, with LastError() set, when umockdev refuses the node.
     bool AddGpioDevice(GpioDeviceModel& gpio);
+    // Adds kFpgaRegisterPath answered by `fpga` (which must outlive the
+    // testbed). False, with LastError() set, when umockdev refuses the node.
+    bool AddFpgaRegisterDevice(FpgaRegisterModel& fpga);
     // Creates the sysfs GPIO directory below the testbed's root; false when
     // the directory cannot be made.
     bool AddSysfsRoot();

@@ -2,9 +2,10 @@
 //
 //   txsim [options] -- COMMAND [ARGS...]
 //
-// Creates a umockdev testbed with /dev/spidev0.1 answered by TxBoardModel and
-// /dev/fpga_config.0 answered by GpioDeviceModel, starts COMMAND under the
-// umockdev preload library and exits with its status. stdout belongs to the
+// Creates a umockdev testbed with /dev/spidev0.1 answered by TxBoardModel,
+// /dev/fpga_config.0 answered by GpioDeviceModel (ready line and FPGA
+// configuration) and /dev/spidev1.0 answered by FpgaRegisterModel, starts
+// COMMAND under the umockdev preload library and exits with its status. stdout belongs to the
 // command; txsim's own messages go to stderr.
 #include <fcntl.h>
 #include <getopt.h>
@@ -24,6 +25,7 @@
 #include <vector>
 
 #include "board_options.h"
+#include "fpga_reg_model.h"
 #include "frame_log.h"
 #include "gpio_model.h"
 #include "testbed.h"
@@ -103,6 +105,118 @@ const char kUsage[] =
     "  --log FILE               write every exchange, decoded, to FILE\n"
     "  -h, --help               show this text and exit\n";
 
+// --- The FPGA devices: the configuration handshake and bitstream on
+// /dev/fpga_config.0 and the register file on /dev/spidev1.0. ---
+
+const char kFpgaUsage[] =
+    "\n"
+    "FPGA (configuration on /dev/fpga_config.0, registers on /dev/spidev1.0):\n"
+    "  --fpga-partial-writes N  the configuration node takes at most N bytes\n"
+    "                           per write\n"
+    "  --fpga-no-done           the done input never comes (load fails, -104)\n"
+    "  --fpga-no-signature      register 30 never reads 0x95 (Init times out)\n"
+    "  --fpga-version N         firmware version in register 29 (default 0x21)\n"
+    "  --fpga-fail-register N   every transfer of register N fails with EIO\n"
+    "  --fpga-key OUT,IN        hold the key between output line OUT (0-2)\n"
+    "                           and input line IN (0-4); may be repeated\n"
+    "  --no-fpga-regs           /dev/spidev1.0 is missing\n";
+
+struct FpgaOptions {
+    size_t partialWrites = 0;
+    bool noDone = false;
+    bool noSignature = false;
+    uint8_t version = 0x21;
+    int failRegister = -1;
+    std::vector<std::pair<int, int>> keys;
+    bool registers = true;
+};
+
+enum FpgaOptionId {
+    kFpgaPartialWrites = 512,
+    kFpgaNoDone,
+    kFpgaNoSignature,
+    kFpgaVersion,
+    kFpgaFailRegister,
+    kFpgaKey,
+    kNoFpgaRegs,
+};
+
+const option kFpgaLongOptions[] = {
+    {"fpga-partial-writes", required_argument, nullptr, kFpgaPartialWrites},
+    {"fpga-no-done", no_argument, nullptr, kFpgaNoDone},
+    {"fpga-no-signature", no_argument, nullptr, kFpgaNoSignature},
+    {"fpga-version", required_argument, nullptr, kFpgaVersion},
+    {"fpga-fail-register", required_argument, nullptr, kFpgaFailRegister},
+    {"fpga-key", required_argument, nullptr, kFpgaKey},
+    {"no-fpga-regs", no_argument, nullptr, kNoFpgaRegs},
+};
+
+// A decimal or 0x hex number within [0, max]; -1 otherwise.
+long FpgaNumber(const char* text, long max) {
+    if (text == nullptr || *text == '\0' || *text == '-') return -1;
+    errno = 0;
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 0);
+    if (errno != 0 || *end != '\0' || value > max) return -1;
+    return value;
+}
+
+// Handles one of the FPGA options: true when it was, false for a bad value,
+// nullopt when `id` is not an FPGA option.
+std::optional<bool> ParseFpgaOption(int id, const char* value, FpgaOptions& fpga) {
+    long n = 0;
+    switch (id) {
+    case kFpgaPartialWrites:
+        n = FpgaNumber(value, 1 << 20);
+        if (n <= 0) return false;
+        fpga.partialWrites = static_cast<size_t>(n);
+        return true;
+    case kFpgaNoDone: fpga.noDone = true; return true;
+    case kFpgaNoSignature: fpga.noSignature = true; return true;
+    case kFpgaVersion:
+        if ((n = FpgaNumber(value, 255)) < 0) return false;
+        fpga.version = static_cast<uint8_t>(n);
+        return true;
+    case kFpgaFailRegister:
+        if ((n = FpgaNumber(value, 31)) < 0) return false;
+        fpga.failRegister = static_cast<int>(n);
+        return true;
+    case kFpgaKey: {
+        int out = -1, in = -1;
+        char tail = 0;
+        if (std::sscanf(value, "%d,%d%c", &out, &in, &tail) != 2 || out < 0 || out > 2 ||
+            in < 0 || in > 4) {
+            return false;
+        }
+        fpga.keys.emplace_back(out, in);
+        return true;
+    }
+    case kNoFpgaRegs: fpga.registers = false; return true;
+    default: return std::nullopt;
+    }
+}
+
+// The transmitter's long options followed by the FPGA's, NUL-terminated.
+std::vector<option> AllLongOptions(const option* first) {
+    std::vector<option> all;
+    for (const option* o = first; o->name != nullptr; ++o) all.push_back(*o);
+    for (const option& o : kFpgaLongOptions) all.push_back(o);
+    all.push_back(option{nullptr, 0, nullptr, 0});
+    return all;
+}
+
+void ApplyFpgaOptions(const FpgaOptions& fpga, sim::GpioDeviceModel& config,
+                      sim::FpgaRegisterModel& registers) {
+    config.LimitWrite(fpga.partialWrites);
+    if (fpga.noDone) config.ScriptDone(std::vector<uint8_t>(1 + 6, 0));
+    registers.SignatureFromRead(fpga.noSignature ? 0 : 1);
+    registers.SetRegister(29, fpga.version);
+    if (fpga.failRegister >= 0) registers.FailRegister(static_cast<uint8_t>(fpga.failRegister));
+    for (const auto& [out, in] : fpga.keys) registers.PressKey(out, in);
+}
+
+// --- end of the FPGA devices ---
+
 enum class Ready { Yes, No, Script };
 
 struct Options {
@@ -113,6 +227,7 @@ struct Options {
     bool gpio = true;
     bool sysfsReady = true;
     std::string logPath;
+    FpgaOptions fpga;
     char** command = nullptr;
 };
 
@@ -238,9 +353,10 @@ Parse ParseOptions(int argc, char** argv, Options& options) {
     int index = -1;
     // "+": stop at the first non-option, the command's options are its own;
     // ":": report a missing value as ':'.
-    while ((c = getopt_long(argc, argv, "+:h", kLongOptions, &index)) != -1) {
+    const std::vector<option> longOptions = AllLongOptions(kLongOptions);
+    while ((c = getopt_long(argc, argv, "+:h", longOptions.data(), &index)) != -1) {
         // The option as typed; getopt has moved optind past it (and its value).
-        std::string name = index >= 0 ? std::string("--") + kLongOptions[index].name
+        std::string name = index >= 0 ? std::string("--") + longOptions[index].name
                                       : std::string(argv[optind - 1]);
         index = -1;
         auto number = [&](unsigned long max) { return ParseNumber(optarg, max); };
@@ -302,6 +418,10 @@ Parse ParseOptions(int argc, char** argv, Options& options) {
             Complain("option " + name + " needs a value (see --help)");
             return Parse::Error;
         default:
+            if (const auto fpgaOk = ParseFpgaOption(c, optarg, options.fpga)) {
+                ok = *fpgaOk;
+                break;
+            }
             Complain("unknown option " + name + " (see --help)");
             return Parse::Error;
         }
@@ -412,6 +532,7 @@ int main(int argc, char** argv) {
     switch (ParseOptions(argc, argv, options)) {
     case Parse::Help:
         std::fputs(kUsage, stdout);
+        std::fputs(kFpgaUsage, stdout);
         return 0;
     case Parse::Error:
         return kExitUsage;
@@ -439,6 +560,8 @@ int main(int argc, char** argv) {
     // The models outlive the testbed that serves them.
     sim::TxBoardModel board(options.board);
     sim::GpioDeviceModel gpio;
+    sim::FpgaRegisterModel fpgaRegisters;
+    ApplyFpgaOptions(options.fpga, gpio, fpgaRegisters);
     switch (options.ready) {
     case Ready::Yes: gpio.SetLevel(0); break;
     case Ready::No: gpio.NeverReady(); break;
@@ -454,6 +577,10 @@ int main(int argc, char** argv) {
         return kExitSetup;
     }
     if (options.gpio && !testbed.AddGpioDevice(gpio)) {
+        Complain(testbed.LastError());
+        return kExitSetup;
+    }
+    if (options.fpga.registers && !testbed.AddFpgaRegisterDevice(fpgaRegisters)) {
         Complain(testbed.LastError());
         return kExitSetup;
     }

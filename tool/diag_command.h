@@ -23,6 +23,8 @@ struct Options {
     // Where to report the time each step took (--timing DEST): empty for no
     // report, "-" for standard output, otherwise a file appended to.
     std::string timing;
+    // spidev node of the FPGA's register file (--fpga-device PATH).
+    std::string fpgaDevice = "/dev/spidev1.0";
 };
 
 struct Command {

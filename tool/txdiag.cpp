@@ -1,7 +1,7 @@
 // txdiag: runs one operation of the instrument library and shows what it
 // prints, for the people who service the instrument.
 //
-//   txdiag [--device PATH] [--timing DEST] COMMAND [ARGS]
+//   txdiag [--device PATH] [--fpga-device PATH] [--timing DEST] COMMAND [ARGS]
 #include <wx/init.h>
 
 #include <clocale>
@@ -15,7 +15,9 @@
 namespace {
 
 void PrintUsage(FILE* out, const char* program) {
-    fprintf(out, "Usage: %s [--device PATH] [--timing DEST] COMMAND [ARGS]\n\nCommands:\n",
+    fprintf(out,
+            "Usage: %s [--device PATH] [--fpga-device PATH] [--timing DEST] COMMAND [ARGS]\n"
+            "\nCommands:\n",
             program);
     for (auto group : {diag::LinkCommands(), diag::FpgaCommands()}) {
         for (const diag::Command& c : group) {
@@ -55,6 +57,7 @@ int main(int argc, char** argv) {
         std::string* value = nullptr;
         if (strcmp(arg, "--device") == 0) value = &options.device;
         if (strcmp(arg, "--timing") == 0) value = &options.timing;
+        if (strcmp(arg, "--fpga-device") == 0) value = &options.fpgaDevice;
         if (value == nullptr || i + 1 >= argc) {
             fprintf(stderr, "%s: %s: %s\n", argv[0], arg,
                     value == nullptr ? "unknown option" : "missing value");

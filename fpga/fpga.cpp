@@ -1,0 +1,153 @@
+#include "fpga.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <wx/app.h>
+#include <wx/config.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+#include <new>
+
+#include "fpga_clock.h"
+#include "fpga_config_port.h"
+#include "unique_fd.h"
+
+namespace {
+
+constexpr size_t kChunkSize = 1024;
+constexpr int kMaxPolls = 6;
+
+// The handshake lines of the configuration device, by request number.
+constexpr unsigned kStatusInput = 5;
+constexpr unsigned kDoneInput = 6;
+constexpr unsigned kOutput7 = 7;
+constexpr unsigned kOutput8 = 8;
+constexpr unsigned kOutput9 = 9;
+constexpr unsigned kOutput10 = 10;
+constexpr unsigned kRs485Sel = 20;
+
+// The configured bitstream path, read under configLock by the caller.
+wxString ConfiguredRbfPath() {
+    // Without an application object wxConfigBase cannot make its default
+    // object (Get() asserts and gives null); a program that set one of its
+    // own still gets it.
+    wxConfigBase* config = wxConfigBase::Get(wxTheApp != nullptr);
+    if (config == nullptr) return kFpgaDefaultRbfPath;
+    return config->Read(kFpgaRbfPathKey, kFpgaDefaultRbfPath);
+}
+
+// Reads `input` after each sleep of 10 us until it is non-zero, at most
+// kMaxPolls times. 1 when it came (`*result` holds that read's result), 0
+// when it did not, the negative request result when a read failed.
+int PollInput(FpgaConfigPort& port, unsigned input, int* result) {
+    FpgaClock& clock = FpgaClock::Current();
+    uint8_t level = 0;
+    for (int reads = 1;; ++reads) {
+        clock.SleepMicroseconds(10);
+        level = 0;
+        *result = port.Read(input, &level);
+        if (*result < 0) return *result;
+        if (level != 0) return 1;
+        if (reads == kMaxPolls) return 0;
+    }
+}
+
+// Steps 2 to 10 of the load; the caller runs the closing sequence.
+int RunHandshakeAndData(FpgaConfigPort& port, int rbfFd, uint8_t* buffer) {
+    FpgaClock& clock = FpgaClock::Current();
+    int result = 0;
+    uint8_t level = 0;
+
+    port.Drive(kOutput7, 0);  // the first one may fail, the second may not
+    if ((result = port.Drive(kOutput7, 0)) < 0) return result;
+    if ((result = port.Drive(kOutput8, 0)) < 0) return result;
+
+    clock.SleepMicroseconds(50);
+    if ((result = port.Read(kStatusInput, &level)) < 0) return result;
+    if (level != 0) return kFpgaStatusAfterReset;
+    level = 0;
+    if ((result = port.Read(kDoneInput, &level)) < 0) return result;
+    if (level != 0) return kFpgaDoneBeforeData;
+
+    if ((result = port.Drive(kOutput8, 1)) < 0) return result;
+    int polled = PollInput(port, kStatusInput, &result);
+    if (polled < 0) return polled;
+    if (polled == 0) return kFpgaStatusNeverSet;
+    clock.SleepMicroseconds(50);
+
+    for (;;) {
+        ssize_t count;
+        do {
+            count = ::read(rbfFd, buffer, kChunkSize);
+        } while (count < 0 && errno == EINTR);
+        if (count <= 0) break;  // end of file, or a file that cannot be read
+        if (!port.WriteAll(buffer, static_cast<size_t>(count))) return kFpgaWriteFailed;
+        level = 0;
+        if ((result = port.Read(kStatusInput, &level)) < 0) return result;
+        if (level == 0) return kFpgaStatusDropped;
+    }
+
+    polled = PollInput(port, kDoneInput, &result);
+    if (polled < 0) return polled;
+    if (polled == 0) return kFpgaDoneNeverSet;
+    return result;
+}
+
+}  // namespace
+
+wxMutex FPGA::configLock;
+
+FPGA::FPGA() : Device(L"FPGA", 0) {}
+
+FPGA::~FPGA() = default;
+
+int FPGA::downloadBitstream(int deviceFd, int rbfFd) {
+    FpgaConfigPort port(deviceFd);
+    int result = kFpgaNoBuffer;
+    {
+        std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kChunkSize]);
+        if (buffer) result = RunHandshakeAndData(port, rbfFd, buffer.get());
+    }
+    // Whatever happened, leave the lines in their resting state.
+    port.Drive(kOutput8, 1);
+    port.Drive(kOutput7, 0);
+    port.Drive(kOutput10, 0);
+    port.Drive(kOutput9, 0);
+    return result;
+}
+
+int FPGA::Configure(const char* devicePath, const char* rbfPath) {
+    wxString fileName = rbfPath != nullptr ? wxString(rbfPath) : wxString();
+    if (rbfPath == nullptr) {
+        const bool locked = configLock.Lock() == wxMUTEX_NO_ERROR;
+        fileName = ConfiguredRbfPath();
+        if (locked) configLock.Unlock();
+    } else {
+        fprintf(stderr, "FPGA: Use RBF file: %s\n", rbfPath);
+    }
+
+    UniqueFd device(::open(devicePath, O_RDWR));
+    if (!device.valid()) {
+        fprintf(stderr, "***** FPGA::Configure: Open %s failed!\n", devicePath);
+        return -1;
+    }
+    const wxCharBuffer name = fileName.mb_str();
+    const char* nameText = name.data() != nullptr ? name.data() : "";
+    UniqueFd rbf(::open(nameText, O_RDONLY));
+    if (!rbf.valid()) {
+        fprintf(stderr, "*****FPGA: Can't open RBF file %s\n", nameText);
+        return -1;  // the device closes itself
+    }
+
+    const int result = downloadBitstream(device.get(), rbf.get());
+    if (result < 0) {
+        fprintf(stderr, "******FPGA config failed. Error code = %d\n", result);
+    } else {
+        fputs("FPGA configuration success!\n", stderr);
+        configured = true;
+    }
+    const int closing = FpgaConfigPort(device.get()).Drive(kRs485Sel, 1);
+    return result < 0 ? result : closing;
+}

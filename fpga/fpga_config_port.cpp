@@ -1,0 +1,27 @@
+#include "fpga_config_port.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+int FpgaConfigPort::Ioctl(unsigned long request, uint8_t* arg) { return ::ioctl(fd_, request, arg); }
+
+int FpgaConfigPort::Drive(unsigned nr, uint8_t level) {
+    return Ioctl(FpgaConfigWriteRequest(nr), &level);
+}
+
+int FpgaConfigPort::Read(unsigned nr, uint8_t* level) {
+    return Ioctl(FpgaConfigReadRequest(nr), level);
+}
+
+bool FpgaConfigPort::WriteAll(const uint8_t* bytes, size_t length) {
+    while (length > 0) {
+        const ssize_t written = ::write(fd_, bytes, length);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
+        bytes += written;
+        length -= static_cast<size_t>(written);
+    }
+    return true;
+}

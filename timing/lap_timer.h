@@ -1,0 +1,37 @@
+// A start time and a series of lap marks, printed as a millisecond table.
+#pragma once
+
+#include <cstdio>
+#include <ctime>
+#include <vector>
+
+#include "timing_clock.h"
+
+class LapTimer {
+public:
+    // Stamps come from `now` (the monotonic clock by default). The start
+    // time is taken at construction.
+    explicit LapTimer(TimeSource now = MonotonicNow);
+
+    // Sets the reference time (now, or the given time) and drops the marks.
+    void Start();
+    void Start(const timespec& time);
+    // Adds a mark (now, or the given time) after the others.
+    void Mark();
+    void Mark(const timespec& time);
+
+    // One line per mark on standard output (or `out`): the elapsed time
+    // since the start, a tab, the mark's index from 0, a tab and the lap
+    // time since the previous mark, in milliseconds. No heading; each line
+    // is flushed.
+    void printLaps();
+    void printLaps(FILE* out);
+
+    const timespec& StartTime() const { return start; }
+    const std::vector<timespec>& Marks() const { return marks; }
+
+private:
+    TimeSource now_;
+    timespec start;
+    std::vector<timespec> marks;
+};

@@ -1,0 +1,15 @@
+#include "timing_clock.h"
+
+timespec MonotonicNow() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now;
+}
+
+double MillisecondsBetween(const timespec& a, const timespec& b) {
+    return (static_cast<double>(a.tv_nsec - b.tv_nsec) / 1e9 +
+            static_cast<double>(a.tv_sec - b.tv_sec)) *
+           1000.0;
+}
+
+void PrintMilliseconds(FILE* out, double milliseconds) { fprintf(out, "%10.3f", milliseconds); }

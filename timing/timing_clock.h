@@ -1,0 +1,18 @@
+// Time stamps for the timing reports and the report's number format.
+#pragma once
+
+#include <cstdio>
+#include <ctime>
+
+// Where the timers take their time stamps from; tests pass their own.
+using TimeSource = timespec (*)();
+
+// The current CLOCK_MONOTONIC time.
+timespec MonotonicNow();
+
+// a - b in milliseconds, computed from the fields as they are (neither
+// value needs to be normalised); never clamped.
+double MillisecondsBetween(const timespec& a, const timespec& b);
+
+// Writes `milliseconds` with 3 decimals, right-aligned in 10 characters.
+void PrintMilliseconds(FILE* out, double milliseconds);
