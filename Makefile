@@ -13,7 +13,7 @@ FUZZ_BUILD  ?= build-fuzz
 # Tests that start the tool or txsim as a child process: the kernel cannot
 # execute an ARM program by itself (no binfmt_misc handler), so under qemu-arm
 # only the tests that run in the test process itself are run.
-ARMHF_SPAWNING = ^(tool_test|fault_matrix_test|txdiag_test)\.|^sim_board_test\.Txsim\.
+ARMHF_SPAWNING = ^(tool_test|fault_matrix_test|txdiag_test|diag_fpga_test)\.|^sim_board_test\.Txsim\.
 
 # umockdev's preload library comes first in LD_PRELOAD (txsim puts it in front
 # of whatever is there), so the ASan runtime is not first: tell ASan that is
