@@ -1,5 +1,6 @@
 # Thin wrapper over CMake. `make demo` and `make check` install what is
-# missing, build into build/ and then run the tool or the tests.
+# missing, build into build/ and then run the tool or the tests; `make bench`
+# does the same for the benchmarks in build-bench/ and prints their tables.
 BUILD  ?= build
 JOBS   ?= $(shell nproc 2>/dev/null || echo 2)
 SECONDS ?= 60
@@ -23,7 +24,7 @@ ASAN_ENV = ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=1:abort_on_error=0
            LSAN_OPTIONS=suppressions=$(CURDIR)/cmake/lsan.supp:print_suppressions=0
 TSAN_ENV = TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/cmake/tsan.supp
 
-.PHONY: all deps build check demo clean armhf sanitize asan tsan memcheck fuzz fuzz-regression
+.PHONY: all deps build check demo bench clean armhf sanitize asan tsan memcheck fuzz fuzz-regression
 
 all: build
 
@@ -81,5 +82,9 @@ fuzz-regression:
 	./scripts/install-deps fuzz
 	./scripts/fuzz $(FUZZ_BUILD) 0
 
+# Benchmarks: their own build directory, so that `make check` stays as it was.
+bench:
+	BENCH_BUILD=$(CURDIR)/build-bench ./bench/run
+
 clean:
-	rm -rf $(BUILD) $(ARMHF_BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) build-bench $(ARMHF_BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)

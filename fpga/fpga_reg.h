@@ -12,9 +12,11 @@
 #include <array>
 #include <cstdint>
 
+#include "device_paths.h"
 #include "unique_fd.h"
 
-constexpr const char* kFpgaConfigDevice = "/dev/fpga_config.0";
+// The configuration node, which also carries the GPIO requests.
+constexpr const char* kFpgaConfigDevice = kGpioDevicePath;
 constexpr int kFpgaRegisterCount = 32;
 
 // Registers with a name.

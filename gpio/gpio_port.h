@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include "unique_fd.h"
@@ -15,8 +16,9 @@ constexpr unsigned long GPIO_GET_PIN = GpioRequest(19);
 
 // The 6-byte record of the pin requests: NUL-terminated name in bytes 0 to 4,
 // the pin level in byte 5 (written by the driver on GET_PIN).
+constexpr size_t kGpioPinRecordSize = 6;
 struct GpioPinRecord {
-    std::array<uint8_t, 6> bytes{};
+    std::array<uint8_t, kGpioPinRecordSize> bytes{};
 
     // A record naming `name` (at most 4 characters) with value 0.
     static GpioPinRecord Named(const char* name);

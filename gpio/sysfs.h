@@ -4,8 +4,7 @@
 
 #include <cstddef>
 
-// The platform GPIO directory; a pin's value file is <root>/<pin>/value.
-constexpr const char* GpioSysfsRoot = "/sys/devices/platform/skarvik-gpio";
+#include "device_paths.h"
 
 // Reads at most size - 1 bytes in one read and NUL-terminates them. Returns
 // the byte count, or -1 (with "sysfs: Can not open %s" on stdout when the

@@ -37,12 +37,15 @@ const Field kStatusFields[] = {
     {"vg_range", 75, Kind::U8},
 };
 
-// A whole integer (decimal or 0x hex, optional sign) within [min, max].
+// A whole integer within [min, max]: decimal (leading zeros allowed, "010"
+// is ten) or hexadecimal after "0x", with an optional sign.
 std::optional<long long> Integer(const std::string& text, long long min, long long max) {
     if (text.empty()) return std::nullopt;
+    const size_t digits = text[0] == '-' || text[0] == '+' ? 1 : 0;
+    const bool hex = text.compare(digits, 2, "0x") == 0 || text.compare(digits, 2, "0X") == 0;
     errno = 0;
     char* end = nullptr;
-    const long long value = std::strtoll(text.c_str(), &end, 0);
+    const long long value = std::strtoll(text.c_str(), &end, hex ? 16 : 10);
     if (errno != 0 || *end != '\0' || value < min || value > max) return std::nullopt;
     return value;
 }

@@ -7,6 +7,9 @@ namespace sim {
 
 namespace {
 
+constexpr unsigned kGpioPreparePin = GPIO_PREPARE_PIN - GpioRequest(0);
+constexpr unsigned kGpioGetPin = GPIO_GET_PIN - GpioRequest(0);
+
 // The switch requests take a single byte; 22 is not one of them.
 bool IsSwitch(unsigned nr) { return nr == 18 || (nr >= 20 && nr <= 31 && nr != 22); }
 
@@ -18,7 +21,7 @@ unsigned RequestNumber(unsigned long request) {
     if ((request & ~0xFFul) == kGpioReadRequestBase) {
         return nr == kConfigStatusInput || nr == kConfigDoneInput ? nr : 0;
     }
-    if ((request & ~0xFFul) != kGpioRequestBase) return 0;
+    if ((request & ~0xFFul) != GpioRequest(0)) return 0;
     // The inputs are read requests only.
     return nr == kConfigStatusInput || nr == kConfigDoneInput ? 0 : nr;
 }

@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "gpio_port.h"
+
 namespace sim {
 
 struct SwitchRequest {
@@ -36,15 +38,13 @@ struct ConfigRequest {
     bool operator==(const ConfigRequest&) const = default;
 };
 
-// Request numbers of the node: the driver's requests are _IOW('k', nr, 4),
-// except the two configuration inputs, _IOR('k', nr, 4).
-constexpr unsigned long kGpioRequestBase = 0x40046B00;
+// Request codes of the node: those of gpio_port.h, _IOW('k', nr, 4), and for
+// the two configuration inputs _IOR('k', nr, 4). The pin record is that of
+// gpio_port.h.
+constexpr unsigned long kGpioRequestBase = GpioRequest(0);
 constexpr unsigned long kGpioReadRequestBase = 0x80046B00;
 constexpr unsigned kConfigStatusInput = 5;
 constexpr unsigned kConfigDoneInput = 6;
-constexpr unsigned kGpioPreparePin = 17;
-constexpr unsigned kGpioGetPin = 19;
-constexpr size_t kGpioPinRecordSize = 6;  // name[5] NUL-terminated, value
 
 class GpioDeviceModel {
 public:

@@ -5,6 +5,7 @@
 #include <sys/ioctl.h>
 #include <umockdev.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
@@ -17,6 +18,10 @@
 namespace sim {
 
 namespace {
+
+std::atomic<long> spiTransfersHandled{0};
+std::atomic<long> spiSetupHandled{0};
+std::atomic<long> gpioHandled{0};
 
 // spidev refuses transfers longer than its buffer (4096 bytes by default).
 constexpr uint32_t kSpidevBufferSize = 4096;
@@ -100,6 +105,7 @@ gboolean OnSpidevIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer
     int err = 0;
     uint8_t byte = 0;
     uint32_t word = 0;
+    (request == SPI_IOC_MESSAGE(1) ? spiTransfersHandled : spiSetupHandled)++;
     switch (request) {
     case SPI_IOC_MESSAGE(1):
         result = SpiMessage(board, arg, &err);
@@ -135,6 +141,7 @@ gboolean OnGpioIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer u
     auto& gpio = *static_cast<GpioDeviceModel*>(user);
     const gulong request = umockdev_ioctl_client_get_request(client);
     const size_t need = GpioDeviceModel::ArgLength(request);
+    gpioHandled++;
 
     int err = 0;
     int result = 0;
@@ -230,13 +237,13 @@ gboolean OnRegisterIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpoint
     return TRUE;
 }
 
-std::string ReadFile(const std::filesystem::path& path) {
+}  // namespace
+
+std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return {};
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
-
-}  // namespace
 
 struct Testbed::Impl {
     UMockdevTestbed* testbed = nullptr;
@@ -246,8 +253,8 @@ struct Testbed::Impl {
     std::vector<std::pair<std::string, UMockdevIoctlBase*>> handlers;
 
     std::filesystem::path SysfsDir() const {
-        // kGpioSysfsRoot is absolute; drop its leading '/' to put it below root.
-        return std::filesystem::path(root) / (kGpioSysfsRoot + 1);
+        // GpioSysfsRoot is absolute; drop its leading '/' to put it below root.
+        return std::filesystem::path(root) / (GpioSysfsRoot + 1);
     }
 
     bool AddNode(const char* description, const char* node, GCallback handler, gpointer model,
@@ -368,6 +375,10 @@ std::string Testbed::SysfsPin(const std::string& name) const {
 void Testbed::RemoveSysfsPin(const std::string& name) {
     std::error_code ec;
     std::filesystem::remove(impl_->SysfsDir() / name / "value", ec);
+}
+
+IoctlCounts Testbed::HandledIoctls() {
+    return {spiTransfersHandled.load(), spiSetupHandled.load(), gpioHandled.load()};
 }
 
 std::string Testbed::RootDir() const { return impl_->root; }

@@ -12,18 +12,28 @@
 #include <memory>
 #include <string>
 
+#include "device_paths.h"
 #include "fpga_reg_model.h"
 #include "gpio_model.h"
 #include "tx_board_model.h"
 
 namespace sim {
 
-constexpr const char* kSpidevPath = "/dev/spidev0.1";
-constexpr const char* kGpioDevicePath = "/dev/fpga_config.0";
+using ::kGpioDevicePath;
+using ::kSpidevPath;
 // The FPGA register file's spidev node in the emulation (the system itself
 // leaves the path to whoever creates the register access).
 constexpr const char* kFpgaRegisterPath = "/dev/spidev1.0";
-constexpr const char* kGpioSysfsRoot = "/sys/devices/platform/skarvik-gpio";
+
+// The whole content of a file; empty when it cannot be read.
+std::string ReadFile(const std::string& path);
+
+// Ioctls the emulated nodes have answered, counted per kind, in this process.
+struct IoctlCounts {
+    long spiTransfers = 0;  // SPI_IOC_MESSAGE
+    long spiSetup = 0;      // the mode, word-size and clock requests
+    long gpio = 0;          // every request of the FPGA configuration node
+};
 
 class Testbed {
 public:
@@ -55,6 +65,9 @@ public:
     std::string SysfsPin(const std::string& name) const;
     // Removes the value file of pin `name`.
     void RemoveSysfsPin(const std::string& name);
+
+    // Every ioctl answered so far by the nodes of any testbed of this process.
+    static IoctlCounts HandledIoctls();
 
     // The directory that stands in for "/" for /sys paths.
     std::string RootDir() const;

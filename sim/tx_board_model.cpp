@@ -1,10 +1,12 @@
 #include "tx_board_model.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <span>
 #include <utility>
 
 #include "frame_io.h"
+#include "link_clock.h"
 #include "protocol.h"
 
 namespace sim {
@@ -48,12 +50,6 @@ std::string ReadText(std::span<const uint8_t> frame, size_t offset) {
         text.push_back(static_cast<char>(c));
     }
     return text;
-}
-
-timespec MonotonicNow() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts;
 }
 
 }  // namespace
@@ -325,6 +321,24 @@ long TxBoardModel::Transfer(const uint8_t* tx, uint8_t* rx, size_t length) {
             nextFrameId_ = static_cast<uint8_t>(nextFrameId_ == 255 ? 1 : nextFrameId_ + 1);
             result = static_cast<long>(moved);
         }
+    }
+    if (config_.wireNsPerByte != 0) {
+        // The bytes take their time on the wire; the caller's ioctl returns
+        // only then.
+        timespec until = arrived;
+        const uint64_t ns = static_cast<uint64_t>(config_.wireNsPerByte) * length;
+        until.tv_sec += static_cast<time_t>(ns / 1000000000);
+        until.tv_nsec += static_cast<long>(ns % 1000000000);
+        if (until.tv_nsec >= 1000000000) {
+            until.tv_sec += 1;
+            until.tv_nsec -= 1000000000;
+        }
+        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+        }
+    }
+    record.finished = MonotonicNow();
+    if (config_.keepRecords) {
+        std::lock_guard lock(mutex_);
         records_.push_back(record);
     }
     if (observer) observer(record);

@@ -88,6 +88,12 @@ struct BoardConfig {
     // When set, the reply frames are replaced by these raw bytes in every
     // exchange (garbage on the bus); shorter than the transfer: zero filled.
     std::vector<uint8_t> garbage{};
+    // Holds each transfer for its time on the wire, this many nanoseconds per
+    // byte (10000 at 800 kHz), as a real controller does; 0 answers at once.
+    uint32_t wireNsPerByte = 0;
+    // Keeps a BusRecord of every transfer; off for runs of millions of
+    // exchanges, where only the count and the observer are wanted.
+    bool keepRecords = true;
 
     // --- State behind the status, mode and read-out commands.
     // M_STATUS; offsets 0 to 11 are replaced by the header and faultWord.
@@ -125,6 +131,7 @@ struct BusRecord {
     std::vector<uint8_t> reply;       // every byte the board clocked back
     uint32_t transferLength = 0;      // length of the transfer record
     timespec time{};                  // CLOCK_MONOTONIC when the transfer arrived
+    timespec finished{};              // CLOCK_MONOTONIC when the board let it go
     bool failed = false;              // the ioctl was failed on purpose
 };
 

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <getopt.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,6 +29,7 @@
 #include "fpga_reg_model.h"
 #include "frame_log.h"
 #include "gpio_model.h"
+#include "link_clock.h"
 #include "testbed.h"
 #include "tx_board_model.h"
 
@@ -46,8 +48,11 @@ const char kUsage[] =
     "of the GPIO node. COMMAND runs with LD_PRELOAD=libumockdev-preload.so.0 and\n"
     "keeps stdin, stdout and stderr. txsim exits with COMMAND's status, 128+N if\n"
     "it was killed by signal N, 127 if it could not be run, 125 if the nodes\n"
-    "could not be set up and 2 for a bad option. SIGTERM and SIGHUP are passed\n"
-    "on to COMMAND.\n"
+    "could not be set up and 2 for a bad option. SIGTERM, SIGHUP, SIGINT and\n"
+    "SIGQUIT sent to txsim are passed on to COMMAND; if txsim itself dies,\n"
+    "COMMAND gets SIGTERM and the emulated nodes are removed.\n"
+    "\n"
+    "N is a decimal number, or hexadecimal after 0x.\n"
     "\n"
     "Board identity (M_GET_INFO; each text fills at most 16 bytes):\n"
     "  --serial TEXT            serial number       (default TX0412-0077)\n"
@@ -62,10 +67,13 @@ const char kUsage[] =
     "\n"
     "Bus:\n"
     "  --speed HZ               rate the driver reports back for\n"
-    "                           SPI_IOC_RD_MAX_SPEED_HZ (default: the rate set)\n"
+    "                           SPI_IOC_RD_MAX_SPEED_HZ, 1 or more (default: the\n"
+    "                           rate set)\n"
     "  --no-spidev              /dev/spidev0.1 is missing\n"
+    "  --wire-time              hold each transfer for its time on the wire at\n"
+    "                           800 kHz (10 us per byte)\n"
     "\n"
-    "Faults (exchanges count from 1, the first SPI transfer):\n"
+    "Faults (exchanges count from 1, the first SPI transfer; N is 1 or more):\n"
     "  --bad-checksum N         the reply of exchange N has a wrong checksum\n"
     "  --silent-from N          the board sends zeros from exchange N on\n"
     "  --fail-ioctl-from N      SPI transfers fail with EIO from exchange N on\n"
@@ -79,7 +87,10 @@ const char kUsage[] =
     "  --ready yes|no|script:L,L,...\n"
     "                           yes: always ready (default); no: never ready;\n"
     "                           script: the levels (0 or 1) of the next pin\n"
-    "                           readings, then ready\n"
+    "                           readings, then ready. With no, a host with fast\n"
+    "                           timing (software number above 994) waits 8 s\n"
+    "                           before each exchange: a txbootload run takes\n"
+    "                           about 25 s\n"
     "  --no-gpio                /dev/fpga_config.0 is missing; instead the sysfs\n"
     "                           file /sys/devices/platform/skarvik-gpio/spi0_int/\n"
     "                           value holds \"1\" (\"0\" with --ready no)\n"
@@ -252,6 +263,7 @@ enum OptionId {
     kNoSysfsReady,
     kSilentAfterBootLoad,
     kLog,
+    kWireTime,
     // Board state behind the status, fault, mode and read-out commands.
     kStatusFields,
     kChannel,
@@ -280,6 +292,7 @@ const option kLongOptions[] = {
     {"no-sysfs-ready", no_argument, nullptr, kNoSysfsReady},
     {"silent-after-boot-load", no_argument, nullptr, kSilentAfterBootLoad},
     {"log", required_argument, nullptr, kLog},
+    {"wire-time", no_argument, nullptr, kWireTime},
     // Board state behind the status, fault, mode and read-out commands.
     {"status", required_argument, nullptr, kStatusFields},
     {"channel", required_argument, nullptr, kChannel},
@@ -293,13 +306,20 @@ void Complain(const std::string& message) {
     std::fprintf(stderr, "txsim: %s\n", message.c_str());
 }
 
-// A whole decimal (or 0x hex) number within [0, max]; nullopt otherwise.
-std::optional<unsigned long> ParseNumber(const char* text, unsigned long max) {
-    if (text == nullptr || *text == '\0' || *text == '-') return std::nullopt;
+// A whole decimal number (leading zeros allowed, "010" is ten) or a
+// hexadecimal one after "0x", within [min, max]; nullopt otherwise.
+std::optional<unsigned long> ParseNumber(const char* text, unsigned long min, unsigned long max) {
+    if (text == nullptr) return std::nullopt;
+    int base = 10;
+    if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        text += 2;
+    }
+    if (!std::isxdigit(static_cast<unsigned char>(*text))) return std::nullopt;
     errno = 0;
     char* end = nullptr;
-    const unsigned long value = std::strtoul(text, &end, 0);
-    if (errno != 0 || *end != '\0' || value > max) return std::nullopt;
+    const unsigned long value = std::strtoul(text, &end, base);
+    if (errno != 0 || *end != '\0' || value < min || value > max) return std::nullopt;
     return value;
 }
 
@@ -355,13 +375,17 @@ Parse ParseOptions(int argc, char** argv, Options& options) {
     // ":": report a missing value as ':'.
     const std::vector<option> longOptions = AllLongOptions(kLongOptions);
     while ((c = getopt_long(argc, argv, "+:h", longOptions.data(), &index)) != -1) {
-        // The option as typed; getopt has moved optind past it (and its value).
-        std::string name = index >= 0 ? std::string("--") + longOptions[index].name
-                                      : std::string(argv[optind - 1]);
+        // The option as typed: a long one by its entry, a short one by its
+        // letter (it may sit in a cluster such as -xh), else the argument.
+        std::string name = index >= 0  ? std::string("--") + longOptions[index].name
+                           : optopt > 0 && optopt < 256 ? std::string("-") + char(optopt)
+                                                       : std::string(argv[optind - 1]);
         index = -1;
-        auto number = [&](unsigned long max) { return ParseNumber(optarg, max); };
+        // "--" ends the options; an option before it has no value.
+        if (optarg != nullptr && std::strcmp(optarg, "--") == 0) c = ':';
+        auto number = [&](unsigned long max) { return ParseNumber(optarg, 0, max); };
         auto exchange = [&](int& field) {
-            const auto n = number(INT_MAX);
+            const auto n = ParseNumber(optarg, 1, INT_MAX);
             if (n) field = static_cast<int>(*n);
             return n.has_value();
         };
@@ -390,7 +414,7 @@ Parse ParseOptions(int argc, char** argv, Options& options) {
             break;
         }
         case kSpeed: {
-            const auto n = number(UINT32_MAX);
+            const auto n = ParseNumber(optarg, 1, UINT32_MAX);
             if ((ok = n.has_value())) board.reportedSpeedHz = static_cast<uint32_t>(*n);
             break;
         }
@@ -409,13 +433,15 @@ Parse ParseOptions(int argc, char** argv, Options& options) {
         case kNoSysfsReady: options.sysfsReady = false; break;
         case kSilentAfterBootLoad: board.silentAfterBootLoad = true; break;
         case kLog: options.logPath = optarg; break;
+        case kWireTime: board.wireNsPerByte = 10000; break;
         // Board state behind the status, fault, mode and read-out commands.
         case kStatusFields: ok = sim::ParseStatusFields(optarg, board); break;
         case kChannel: ok = sim::ParseChannel(optarg, board); break;
         case kFailAck: ok = sim::ParseFailAck(optarg, board); break;
         case kModeChange: ok = sim::ParseModeChange(optarg, board); break;
         case ':':
-            Complain("option " + name + " needs a value (see --help)");
+            Complain("option " + name + " needs a value" +
+                     (optarg != nullptr ? " before --, which ends the options" : " (see --help)"));
             return Parse::Error;
         default:
             if (const auto fpgaOk = ParseFpgaOption(c, optarg, options.fpga)) {
@@ -446,12 +472,6 @@ Parse ParseOptions(int argc, char** argv, Options& options) {
     return Parse::Run;
 }
 
-timespec MonotonicNow() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts;
-}
-
 // Puts the preload library in front of whatever the caller preloads, once.
 void SetPreload() {
     const char* current = std::getenv("LD_PRELOAD");
@@ -462,6 +482,29 @@ void SetPreload() {
         value += current;
     }
     setenv("LD_PRELOAD", value.c_str(), 1);
+}
+
+// Starts a helper that removes `dir` once txsim has ended, however it ended
+// (a SIGKILL included): the helper waits for the end of a pipe that only
+// txsim holds open. It inherits txsim's blocked signals, so the signals that
+// end txsim's process group leave it to its work.
+void RemoveWhenGone(const std::string& dir) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return;
+    const pid_t helper = fork();
+    if (helper == 0) {
+        // Only async-signal-safe calls until exec.
+        close(fds[1]);
+        char byte;
+        while (read(fds[0], &byte, 1) < 0 && errno == EINTR) {
+        }
+        const char* const argv[] = {"rm", "-rf", "--", dir.c_str(), nullptr};
+        execv("/bin/rm", const_cast<char* const*>(argv));
+        _exit(0);
+    }
+    close(fds[0]);
+    if (helper < 0) close(fds[1]);
+    // Otherwise the write end stays open, and closes with txsim.
 }
 
 // Starts the command and waits for it. Signals in `handled` are blocked in
@@ -475,6 +518,7 @@ int RunCommand(char** command, const sigset_t& handled, const sigset_t& original
         Complain(std::string("cannot create pipe: ") + std::strerror(errno));
         return kExitSetup;
     }
+    const pid_t parent = getpid();
     const pid_t child = fork();
     if (child < 0) {
         Complain(std::string("cannot fork: ") + std::strerror(errno));
@@ -485,6 +529,10 @@ int RunCommand(char** command, const sigset_t& handled, const sigset_t& original
     if (child == 0) {
         // Only async-signal-safe calls until exec: the parent has threads.
         close(report[0]);
+        // If txsim dies, so does the command: it would talk to nodes that
+        // are gone.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent) _exit(kExitNotRun);
         sigprocmask(SIG_SETMASK, &originalMask, nullptr);
         execvp(command[0], command);
         const int err = errno;
@@ -509,9 +557,11 @@ int RunCommand(char** command, const sigset_t& handled, const sigset_t& original
             Complain(std::string("cannot wait for the command: ") + std::strerror(errno));
             return kExitSetup;
         }
-        const int sig = sigwaitinfo(&handled, nullptr);
-        // SIGINT and SIGQUIT from the terminal reach the command by themselves.
-        if (sig == SIGTERM || sig == SIGHUP) kill(child, sig);
+        siginfo_t info{};
+        const int sig = sigwaitinfo(&handled, &info);
+        // Signals sent to txsim are passed on. Those the terminal sends to
+        // the whole process group (SI_KERNEL) have reached the command already.
+        if (sig != SIGCHLD && sig > 0 && info.si_code != SI_KERNEL) kill(child, sig);
     }
 
     if (n == static_cast<ssize_t>(sizeof execErr)) {
@@ -572,6 +622,7 @@ int main(int argc, char** argv) {
     }
 
     sim::Testbed testbed;
+    RemoveWhenGone(testbed.RootDir());
     if (options.spidev && !testbed.AddSpidev(board)) {
         Complain(testbed.LastError());
         return kExitSetup;

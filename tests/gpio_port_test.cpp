@@ -1,10 +1,6 @@
 // GpioPort through the emulated FPGA configuration node and, without it,
 // through the sysfs value files; the sysfs helpers on their own.
-#include <gtest/gtest.h>
-
-#include <string>
-#include <utility>
-#include <vector>
+#include <functional>
 
 #include "gpio_port.h"
 #include "sysfs.h"
@@ -12,71 +8,74 @@
 
 namespace {
 
-std::string PinPath(const std::string& pin) {
-    return std::string(GpioSysfsRoot) + "/" + pin + "/value";
-}
+const std::string kRoot = "/sys/devices/platform/skarvik-gpio/";
 
-}  // namespace
+// Every switch operation, with the request code and the byte it must send.
+// The named pins return the driver's answer.
+const struct Switch {
+    std::function<int(GpioPort&, bool)> set;
+    unsigned long code;
+    bool on, named = true;
+} kSwitches[] = {
+    {&GpioPort::setRs485Sel, 0x40046B14, true},
+    {&GpioPort::setExtIoEn, 0x40046B15, false},
+    {&GpioPort::setWlanReset, 0x40046B17, true},
+    {[](GpioPort& p, bool on) { return p.setAuxLine24(on), 0; }, 0x40046B18, false, false},
+    {&GpioPort::setGprsEn, 0x40046B19, true},
+    {[](GpioPort& p, bool on) { return p.setAuxLine26(on), 0; }, 0x40046B1A, true, false},
+    {[](GpioPort& p, bool on) { return p.setAuxLine27(on), 0; }, 0x40046B1B, false, false},
+    {[](GpioPort& p, bool on) { return p.setAuxLine28(on), 0; }, 0x40046B1C, true, false},
+    {[](GpioPort& p, bool on) { return p.setAuxLine29(on), 0; }, 0x40046B1D, false, false},
+    {[](GpioPort& p, bool on) { return p.setAuxLine30(on), 0; }, 0x40046B1E, true, false},
+    {&GpioPort::setRelayEn, 0x40046B1F, false},
+};
 
 TEST(GpioPortDevice, ReadyLineAndSwitchRequests) {
-    REQUIRE_MOCK_ENVIRONMENT();
-    sim::GpioDeviceModel model;
-    sim::Testbed bed;
-    ASSERT_TRUE(bed.AddGpioDevice(model)) << bed.LastError();
-    ASSERT_TRUE(bed.AddSysfsRoot() && bed.SetSysfsPin("relay_en", "0\n")) << bed.LastError();
-    GpioPort port(sim::kGpioDevicePath);
+    Bench bench({}, /*spidev=*/false);
+    ASSERT_TRUE(bench.testbed.AddSysfsRoot() && bench.testbed.SetSysfsPin("relay_en", "0\n"));
+    GpioPort port(kGpioDevicePath);
     ASSERT_TRUE(port.HasDevice());
-
-    // With the node open the readings answer 1 without asking anything: the
-    // request counts below include none of theirs.
+    // With the node open the readings answer 1 without asking anything.
     EXPECT_TRUE(port.getGprsEn() && port.getWlanReset() && port.getExtIoEn() &&
                 port.getRs485Sel() && port.getRelayEn());
+    EXPECT_TRUE(bench.gpio.PinRequests().empty());
 
-    // Each reading announces PA15 (request 17) and reads it (request 19).
     // Level 0 is ready; 1 is busy, and so is anything that is not a level.
+    // Each reading announces PA15 (request 17), then reads it (19).
     CapturedOutput output;
-    const std::pair<uint8_t, int> levels[] = {{0, 1}, {1, 0}, {7, 0}};
-    for (auto [level, ready] : levels) {
-        model.SetLevel(level);
-        EXPECT_EQ(port.readReadyLine(), ready) << "level " << int{level};
-    }
-    // Each reading announces PA15 (17), then reads it (19).
     std::vector<sim::PinRequest> expected;
-    for (int i = 0; i < 3; ++i) expected.insert(expected.end(), {{17, "PA15"}, {19, "PA15"}});
-    EXPECT_EQ(model.PinRequests(), expected);
+    for (auto [level, ready] : {std::pair(0, 1), std::pair(1, 0), std::pair(7, 0)}) {
+        bench.gpio.SetLevel(static_cast<uint8_t>(level));
+        EXPECT_EQ(port.readReadyLine(), ready) << "level " << level;
+        expected.insert(expected.end(), {{17, "PA15"}, {19, "PA15"}});
+    }
+    EXPECT_EQ(bench.gpio.PinRequests(), expected);
     // A failed GET_PIN is reported, and the untouched record reads as ready.
-    model.SetGetPinResult(3);
+    bench.gpio.SetGetPinResult(3);
     EXPECT_EQ(port.readReadyLine(), 1);
     output.Finish();
     EXPECT_EQ(output.out, "ioctl GET_PIN 3\n");
 
-    // The switch lines send their request number with the byte 1 or 0.
-    EXPECT_EQ(port.setGprsEn(true), 0);
-    EXPECT_EQ(port.setExtIoEn(false), 0);
-    EXPECT_EQ(port.setRelayEn(true), 0);
-    EXPECT_EQ(port.setRelayEn(false), 0);
-    port.setAuxLine24(true);
-    port.setAuxLine30(false);
-    std::vector<std::pair<unsigned, int>> seen;
-    for (const sim::SwitchRequest& s : model.Switches()) seen.emplace_back(s.nr, s.value);
-    EXPECT_EQ(seen, (std::vector<std::pair<unsigned, int>>{
-                        {25, 1}, {21, 0}, {31, 1}, {31, 0}, {24, 1}, {30, 0}}));
-    EXPECT_EQ(bed.SysfsPin("relay_en"), "0\n");  // the file is not the way
+    std::vector<std::pair<unsigned long, int>> sent, want;
+    for (const Switch& s : kSwitches) {
+        EXPECT_EQ(s.set(port, s.on), 0);
+        want.emplace_back(s.code, s.on);
+    }
+    for (const sim::SwitchRequest& s : bench.gpio.Switches()) sent.emplace_back(0x40046B00 + s.nr, s.value);
+    EXPECT_EQ(sent, want);
+    EXPECT_EQ(bench.testbed.SysfsPin("relay_en"), "0\n");  // the file is not the way
 }
 
-TEST(GpioPortSysfs, ValueFilesHelpersAndPathLimit) {
-    REQUIRE_MOCK_ENVIRONMENT();
-    sim::Testbed bed;
+TEST(GpioPortSysfs, PinsThroughValueFiles) {
+    Bench bench({}, /*spidev=*/false, /*gpioNode=*/false);
+    sim::Testbed& bed = bench.testbed;
     ASSERT_TRUE(bed.AddSysfsRoot()) << bed.LastError();
     CapturedOutput output;
-    GpioPort port(sim::kGpioDevicePath);
-    EXPECT_FALSE(port.HasDevice());
-
-    for (int value : {1, 0}) {
-        const std::string text = std::to_string(value) + "\n";
+    GpioPort port(kGpioDevicePath);
+    for (const char* text : {"1\n", "0\n"}) {
         ASSERT_TRUE(bed.SetSysfsPin("spi0_int", text) && bed.SetSysfsPin("gprs_en", text));
-        EXPECT_EQ(port.readReadyLine(), value);
-        EXPECT_EQ(port.getGprsEn(), value == 1);
+        EXPECT_EQ(port.readReadyLine(), text[0] == '1');
+        EXPECT_EQ(port.getGprsEn(), text[0] == '1');
     }
     // A missing file is complained about and reads as ready; an empty one
     // fails to read and reports 1.
@@ -86,17 +85,16 @@ TEST(GpioPortSysfs, ValueFilesHelpersAndPathLimit) {
     EXPECT_TRUE(port.getRs485Sel());
     EXPECT_EQ(port.setRelayEn(true), 0);
     EXPECT_EQ(bed.SysfsPin("relay_en"), "1");
+    EXPECT_EQ(port.setRelayEn(false), 0);
+    EXPECT_EQ(bed.SysfsPin("relay_en"), "0");
     EXPECT_EQ(port.setExtIoEn(true), -1);  // no such file
-    // The aux lines exist on the node only.
-    port.setAuxLine24(false);
-    port.setAuxLine30(false);
-    EXPECT_EQ(bed.SysfsPin("relay_en"), "1");
-
+    // The switch lines without a name exist on the node only.
+    for (const Switch& s : kSwitches) {
+        if (!s.named) s.set(port, true);
+    }
     // The root, '/', the pin, "/value": 127 characters fit; from 128 on no
-    // file is opened, not even one that exists.
-    const size_t fixed = std::string(GpioSysfsRoot).size() + 7;
-    const std::string longest(127 - fixed, 'p'), tooLong(128 - fixed, 'p');
-    ASSERT_EQ(PinPath(longest).size(), 127u);
+    // file is opened (nor complained about), not even one that exists.
+    const std::string longest(127 - kRoot.size() - 6, 'p'), tooLong(longest + "p");
     ASSERT_TRUE(bed.SetSysfsPin(longest, "1\n") && bed.SetSysfsPin(tooLong, "0\n"));
     EXPECT_EQ(sysfsReadPin(tooLong.c_str()), -1);
     EXPECT_EQ(sysfsWritePin(tooLong.c_str(), true), -1);
@@ -104,25 +102,34 @@ TEST(GpioPortSysfs, ValueFilesHelpersAndPathLimit) {
     EXPECT_EQ(sysfsReadPin(longest.c_str()), 1);
     EXPECT_EQ(sysfsWritePin(longest.c_str(), false), 0);
     EXPECT_EQ(bed.SysfsPin(longest), "0\n");
-    // Room for nothing: fails before opening (a missing file would be reported).
-    char buffer[8] = {'x'};
-    EXPECT_EQ(sysfsReadText(PinPath("missing").c_str(), buffer, 0), -1);
-    EXPECT_EQ(buffer[0], 'x');
     output.Finish();
-    EXPECT_EQ(output.out,
-              "gpio:*** Error: Can not open device /dev/fpga_config.0 ErrNo=2\n"
-              "sysfs: Can not open " + PinPath("spi0_int") + "\n"
-              "sysfs: Can not open " + PinPath("ext_io_en") + "\n");
+    EXPECT_EQ(output.out, "gpio:*** Error: Can not open device /dev/fpga_config.0 ErrNo=2\n"
+                          "sysfs: Can not open " + kRoot + "spi0_int/value\n"
+                          "sysfs: Can not open " + kRoot + "ext_io_en/value\n");
+}
 
-    const std::string n = PinPath("n");
-    ASSERT_TRUE(bed.SetSysfsPin("n", ""));
-    EXPECT_EQ(sysfsReadInt(n.c_str()), -1);
-    EXPECT_EQ(sysfsReadBool(n.c_str()), -1);
-    EXPECT_EQ(sysfsWriteInt(n.c_str(), -5), 0);
-    EXPECT_EQ(bed.SysfsPin("n"), "-5");
+TEST(GpioPortSysfs, TextHelpers) {
+    Bench bench({}, /*spidev=*/false, /*gpioNode=*/false);
+    sim::Testbed& bed = bench.testbed;
+    const std::string n = kRoot + "n/value";
+    const struct { const char* text; int asBool, asInt; } reads[] = {
+        {"", -1, -1}, {"42\n", 1, 42}, {"010", 0, 10}, {"7", 1, 7}, {"x", 1, 0}};
+    for (const auto& r : reads) {
+        ASSERT_TRUE(bed.SetSysfsPin("n", r.text));
+        EXPECT_EQ(std::tuple(sysfsReadBool(n.c_str()), sysfsReadInt(n.c_str())),
+                  std::tuple(r.asBool, r.asInt)) << r.text;
+    }
+    char text[3] = {'x', 'x', 'x'};
+    EXPECT_EQ(sysfsReadText(n.c_str(), text, 0), -1);  // room for nothing: not even opened
+    EXPECT_EQ(text[0], 'x');
     ASSERT_TRUE(bed.SetSysfsPin("n", "42\n"));
-    EXPECT_EQ(sysfsReadInt(n.c_str()), 42);
-    char text[3];
     EXPECT_EQ(sysfsReadText(n.c_str(), text, sizeof text), 2);
     EXPECT_STREQ(text, "42");
+    for (auto [value, written] : {std::pair(-5, "-5"), std::pair(1, "1"), std::pair(0, "0")}) {
+        ASSERT_TRUE(bed.SetSysfsPin("n", ""));
+        EXPECT_EQ(value == -5 ? sysfsWriteInt(n.c_str(), value) : sysfsWriteBool(n.c_str(), value), 0);
+        EXPECT_EQ(bed.SysfsPin("n"), written);
+    }
 }
+
+}  // namespace

@@ -1,123 +1,130 @@
-// The protocol vocabulary: catalogue, reply sizes, checksums, request records,
-// the two protocol versions and the bounds-checked frame helpers.
+// The protocol vocabulary, the frame helpers and the time arithmetic: pure
+// functions, checked against the protocol's own tables.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/time.h>
 
 #include <array>
-#include <bit>
-#include <string_view>
-#include <tuple>
-#include <vector>
+#include <map>
+#include <string>
 
 #include "frame_io.h"
+#include "link_clock.h"
 #include "protocol.h"
 
-TEST(MessageCatalogue, NamesReplyLengthsAndStructure) {
-    EXPECT_STREQ(MessageName(40), "M_GET_SETTING_FLOAT_VALUE");
-    EXPECT_STREQ(MessageName(12), "M_12");
-    for (uint32_t type : {41u, 255u}) EXPECT_STREQ(MessageName(type), "*** Unknown message ***");
-    // Listed reply types have their own length; anything else gets 88.
-    const std::pair<uint32_t, uint32_t> lengths[] = {
-        {M_NULL, 8}, {M_SNAPSHOT, 200}, {M_UNKNOWN, 88}, {M_REQ_INFO, 88}};
-    for (auto [type, length] : lengths) EXPECT_EQ(ReplyLength(type), length) << type;
-    EXPECT_FALSE(IsReplyType(M_REQ_INFO));
-    EXPECT_TRUE(IsReplyType(M_GET_INFO));
-    EXPECT_EQ(MessageCatalogue[M_REQ_INFO].replyType, M_GET_INFO);
-
-    // Rows sit at their id; a request names a frame the transmitter sends,
-    // every other type is merely acknowledged; five types change the mode.
-    for (uint32_t i = 1; i < kMessageTypeCount; ++i) {
-        const MessageDescriptor& e = MessageCatalogue[i];
-        const bool request = std::string_view(e.name).starts_with("M_REQ_");
-        EXPECT_EQ(e.id, static_cast<int32_t>(i));
-        EXPECT_TRUE(request ? IsReplyType(e.replyType) && e.replyType != M_NULL
-                            : e.replyType == M_NULL) << e.name;
-        EXPECT_EQ(e.modeChange != 0, i == M_INIT || i == M_SETUP || i == M_SETMODE ||
-                                         i == M_AUTO_SETUP || i == M_STANDBY) << e.name;
+TEST(MessageCatalogue, NamesReplyTypesAndModeChanges) {
+    const std::string names =
+        "M_UNKNOWN M_INIT M_ON M_SETUP M_READY M_REQ_READY M_STATUS M_REQ_STATUS M_SETPOLARITY "
+        "M_NULL M_SETMODE M_MODE M_12 M_REQ_MODE M_SET_LIMIT M_REQ_LIMIT M_SETRAW M_RESET "
+        "M_AUTO_SETUP M_STANDBY M_TX_CHECK M_BOOT_LOAD_MODE M_REQ_INFO M_GET_INFO M_GET_LIMIT "
+        "M_SET_INFO M_REQ_FAULTS M_FAULTS M_REQ_VALUE M_GET_VALUE M_REQ_SNAPSHOT M_SNAPSHOT "
+        "M_REQ_INFO_UPPER M_GET_INFO_UPPER M_SET_INFO_UPPER M_SET_SETTING_INT_VALUE "
+        "M_REQ_SETTING_INT_VALUE M_GET_SETTING_INT_VALUE M_SET_SETTING_FLOAT_VALUE "
+        "M_REQ_SETTING_FLOAT_VALUE M_GET_SETTING_FLOAT_VALUE *** Unknown message *** "
+        "*** Unknown message ***";
+    // Requests that are answered by more than an acknowledgement.
+    const std::map<uint32_t, int32_t> replies = {{0, 0},   {5, 4},   {7, 6},   {13, 11},
+                                                 {15, 24}, {22, 23}, {26, 27}, {28, 29},
+                                                 {30, 31}, {32, 33}, {36, 37}, {39, 40}};
+    std::string printed;
+    for (uint32_t type = 0; type <= 41; ++type) printed += std::string(MessageName(type)) + " ";
+    EXPECT_EQ(printed + MessageName(255), names);
+    for (uint32_t type = 0; type < kMessageTypeCount; ++type) {
+        const MessageDescriptor& e = MessageCatalogue[type];
+        EXPECT_EQ(e.id, static_cast<int32_t>(type));
+        EXPECT_EQ(e.replyType, replies.contains(type) ? replies.at(type) : 9) << e.name;
+        const bool changesMode = type == 1 || type == 3 || type == 10 || type == 18 || type == 19;
+        EXPECT_EQ(e.modeChange, changesMode ? 1 : 0) << e.name;
     }
 }
 
-TEST(FrameChecksum, SumsPlacementAndBounds) {
-    // An acknowledgement header: the checksum goes out little-endian in 6 and 7.
+TEST(MessageCatalogue, ReplyLengths) {
+    const std::map<uint32_t, uint32_t> lengths = {{9, 8},   {4, 16},  {6, 76},  {11, 12},
+                                                  {27, 12}, {24, 20}, {29, 20}, {37, 16},
+                                                  {40, 16}, {31, 200}, {23, 88}, {33, 88}};
+    for (uint32_t type = 0; type < 256; ++type) {
+        EXPECT_EQ(ReplyLength(type), lengths.contains(type) ? lengths.at(type) : 88u) << type;
+        EXPECT_EQ(IsReplyType(type), lengths.contains(type)) << type;
+    }
+    EXPECT_EQ(DefaultReplyLength(), 88u);
+}
+
+TEST(FrameFormat, ChecksumAndHeader) {
     std::array<uint8_t, 8> header{9, 1, 5, 8, 0, 0, 0, 0};
-    EXPECT_EQ(Checksum16(header.data(), header.size()), 23);
+    EXPECT_EQ(Checksum16(header.data(), 8), 23);
     FrameHeader h = FrameHeader::Read(header);
     h.checksum = frameChecksum(header, 8);
-    ASSERT_TRUE(h.Write(header));
-    EXPECT_EQ(header, (std::array<uint8_t, 8>{9, 1, 5, 8, 0, 0, 23, 0}));
-    std::array<uint8_t, 7> seven{};
-    EXPECT_FALSE(h.Write(seven));
+    EXPECT_TRUE(h.Write(header) && header == (std::array<uint8_t, 8>{9, 1, 5, 8, 0, 0, 23, 0}));
+    const std::array<uint8_t, 8> reply{23, 4, 5, 88, 3, 9, 0x34, 0x12};
+    const FrameHeader r = FrameHeader::Read(reply);
+    EXPECT_EQ(std::tuple(r.type, r.frameId, r.version, r.length, r.ackId, r.reserved, r.checksum),
+              std::tuple(23, 4, 5, 88, 3, 9, 0x1234));
 
-    // 200 bytes of 255 sum to 51000, beyond the signed 16-bit range; in a
-    // 202-byte frame the two checksum bytes count as 0, so the sum is the same.
+    // 200 bytes of 255 sum to 51000: -14536 as a signed value, 0x38 0xC7 in a
+    // frame, whose own checksum bytes count as 0.
     std::vector<uint8_t> full(202, 255);
     EXPECT_EQ(Checksum16(full.data(), 200), -14536);
-    ASSERT_TRUE(WriteU16LE(full, 6, frameChecksum(full, full.size())));
-    EXPECT_EQ((std::array{full[6], full[7]}), (std::array<uint8_t, 2>{0x38, 0xC7}));
-
-    // Only bytes below `length` count, and only those inside the span.
+    EXPECT_EQ(frameChecksum(full, 202), 0xC738);
+    // Only bytes below the length count, and only those inside the buffer.
     const std::vector<uint8_t> ones(16, 1);
-    const std::array<size_t, 3> sums[] = {  // span size, length, sum
-        {16, 6, 6}, {16, 7, 6}, {16, 9, 7}, {4, 200, 4}, {10, 200, 8}, {0, 8, 0}};
-    for (auto [size, length, sum] : sums) {
-        EXPECT_EQ(frameChecksum(std::span<const uint8_t>(ones).first(size), length), sum)
-            << size << " bytes, length " << length;
+    for (auto [size, length, sum] : {std::array<size_t, 3>{16, 7, 6}, {16, 9, 7}, {10, 200, 8}}) {
+        EXPECT_EQ(frameChecksum(std::span(ones).first(size), length), sum) << size << " " << length;
     }
-
-    // A short buffer reads as zeros from where it ends.
-    const FrameHeader partial = FrameHeader::Read(std::array<uint8_t, 3>{7, 2, 5});
-    EXPECT_EQ(std::tuple(partial.type, partial.version, partial.length, partial.checksum),
-              std::tuple(uint8_t{7}, uint8_t{5}, uint8_t{0}, uint16_t{0}));
 }
 
-TEST(RequestRecord, ResetsTheExpectedReply) {
-    RequestRecord r;
-    auto expected = [&r] {
-        return std::tuple(r.expectedReplyType, r.ExpectedReplyLength(), int{r.expectedCid});
-    };
-    r.expectedCid = 42;
-    r.ExpectAcknowledgement();
-    EXPECT_EQ(expected(), std::tuple(uint32_t{M_NULL}, 8u, 0));
-    r.expectedCid = 42;
-    r.ExpectAnything();
-    EXPECT_EQ(expected(), std::tuple(0u, 88u, 0));
-}
-
-TEST(ProtocolVersions, DescriptorsAndFaultTexts) {
-    const std::tuple<const ProtocolDescriptor&, int32_t, uint32_t, uint32_t, uint32_t> cases[] = {
-        {ProtocolV4, 4, 0x103, 0, 16}, {ProtocolV5, 5, 0x4FFDF, 3, 17}};
-    for (const auto& [p, version, faultMask, inhibitMask, textCount] : cases) {
-        SCOPED_TRACE(version);
-        EXPECT_EQ(std::tuple(p.version, p.faultMask, p.inhibitMask, p.faultTextCount),
-                  std::tuple(version, faultMask, inhibitMask, textCount));
-        // Each text explains exactly one bit of the fault word.
-        for (uint32_t i = 0; i < p.faultTextCount; ++i) {
-            EXPECT_EQ(std::popcount(p.faultTexts[i].mask), 1) << i;
-        }
-        EXPECT_EQ(p.hook(0xDEADBEEF, 1), 0xDEADBEEFu);
-    }
-    EXPECT_STREQ(ProtocolV4.faultTexts[0].text,
-                 "No contact? This load is out of range for this transmitter.");
-    EXPECT_EQ(ProtocolV5.faultTexts[7].mask, 0x08000000u);
-    EXPECT_STREQ(ProtocolV5.faultTexts[7].text, "Too high energy loss");
-}
-
-TEST(FrameIo, LittleEndianAndBounded) {
+TEST(FrameFormat, LittleEndianAndBoundedAccess) {
     std::array<uint8_t, 6> buf{0x01, 0x02, 0x03, 0x04, 0x05, 0x06};
     EXPECT_EQ(ReadU8(buf, 5), 0x06);
     EXPECT_EQ(ReadU16LE(buf, 4), 0x0605);
     EXPECT_EQ(ReadU32LE(buf, 2), 0x06050403u);
-
-    // Offsets (8, 16 and 32 bits) just past the end, and where offset + width wraps.
-    const std::array<uint8_t, 6> before = buf;
-    const std::array<size_t, 3> outside[] = {{6, 5, 3}, {SIZE_MAX, SIZE_MAX - 1, SIZE_MAX - 3}};
-    for (auto [at8, at16, at32] : outside) {
-        EXPECT_FALSE(ReadU8(buf, at8) || ReadU16LE(buf, at16) || ReadU32LE(buf, at32)) << at8;
-        EXPECT_FALSE(WriteU8(buf, at8, 0xAA) || WriteU16LE(buf, at16, 0xAAAA) ||
-                     WriteU32LE(buf, at32, 0xAAAAAAAA)) << at8;
+    // Just past the end, and where offset + width wraps around.
+    for (auto [a8, a16, a32] : {std::array<size_t, 3>{6, 5, 3}, {SIZE_MAX, SIZE_MAX - 1, SIZE_MAX - 3}}) {
+        EXPECT_FALSE(ReadU8(buf, a8) || ReadU16LE(buf, a16) || ReadU32LE(buf, a32)) << a8;
+        EXPECT_FALSE(WriteU8(buf, a8, 0) || WriteU16LE(buf, a16, 0) || WriteU32LE(buf, a32, 0)) << a8;
     }
-    EXPECT_EQ(buf, before);
-
     EXPECT_TRUE(WriteU32LE(buf, 2, 0x11223344));
     EXPECT_TRUE(WriteU16LE(buf, 0, 0xA1B2));
     EXPECT_EQ(buf, (std::array<uint8_t, 6>{0xB2, 0xA1, 0x44, 0x33, 0x22, 0x11}));
+}
+
+TEST(ProtocolVersions, VersionNumbersAndHook) {
+    EXPECT_EQ(std::tuple(ProtocolV4.version, ProtocolV5.version), std::tuple(4, 5));
+    EXPECT_EQ(ProtocolV4.hook(0xDEADBEEF, 1), 0xDEADBEEFu);
+    EXPECT_EQ(ProtocolV5.hook(0xDEADBEEF, 1), 0xDEADBEEFu);
+}
+
+TEST(TimeArithmetic, CarriesIntoSecondsAndComparesInstants) {
+    struct { timespec start; int64_t add; timespec sum; } cases[] = {
+        {{0, 600000000}, 1500000000, {2, 100000000}},
+        {{0, 500000000}, 500000000, {1, 0}},
+        {{5, 100}, -200, {5, -100}},  // a negative remainder is left as it is
+        {{3, 999999999}, 1, {4, 0}},
+    };
+    for (auto [t, add, sum] : cases) {
+        AddNanoseconds(t, add);
+        EXPECT_EQ(std::tuple(t.tv_sec, t.tv_nsec), std::tuple(sum.tv_sec, sum.tv_nsec)) << add;
+    }
+    timespec t{0, 0};
+    AddMilliseconds(t, 1.5), AddMilliseconds(t, 999.0);
+    EXPECT_EQ(std::tuple(t.tv_sec, t.tv_nsec), std::tuple(1, 500000));
+    EXPECT_TRUE(TimeReached({7, 5}, {7, 5}) && TimeReached({8, 0}, {7, 999999999}));
+    EXPECT_FALSE(TimeReached({7, 4}, {7, 5}));
+}
+
+void IgnoreAlarm(int) {}
+
+TEST(TimeArithmetic, APauseInterruptedByASignalLastsToItsDeadline) {
+    struct sigaction action {};
+    action.sa_handler = IgnoreAlarm;  // no SA_RESTART: the sleep sees EINTR
+    struct sigaction old {};
+    ASSERT_EQ(sigaction(SIGALRM, &action, &old), 0);
+    itimerval timer{};
+    timer.it_value.tv_usec = 5000;
+    ASSERT_EQ(setitimer(ITIMER_REAL, &timer, nullptr), 0);
+    timespec deadline = MonotonicNow();
+    AddNanoseconds(deadline, 50000000);
+    LinkClock::System().SleepUntil(deadline);
+    const timespec end = MonotonicNow();
+    sigaction(SIGALRM, &old, nullptr);
+    EXPECT_TRUE(TimeReached(end, deadline));
 }

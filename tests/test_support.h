@@ -1,84 +1,162 @@
-// Shared pieces of the link tests: captured standard streams and a clock
-// that walks through deadlines without waiting.
+// Shared pieces of the tests: captured standard streams, the emulated nodes
+// with a link on them, a clock that walks through deadlines without waiting,
+// a scratch directory and a runner for the built programs.
+//
+// Expected values in the tests are written out as the instrument's documents
+// give them (bytes on the bus, texts on the terminal), never computed by the
+// code under test.
 #pragma once
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
-#include <cstdio>
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "link_clock.h"
 #include "testbed.h"
+#include "tx_spi.h"
+
+using Bytes = std::vector<uint8_t>;
+
+// For tests that open the nodes without a Bench: say plainly when the preload
+// library is missing instead of touching real device nodes.
+#define REQUIRE_MOCK_ENVIRONMENT() \
+    ASSERT_TRUE(sim::Testbed::InMockEnvironment()) << "needs LD_PRELOAD=libumockdev-preload.so.0"
 
 // Captures stdout and stderr from construction until Finish().
-class CapturedOutput {
-public:
-    CapturedOutput() {
-        testing::internal::CaptureStdout();
-        testing::internal::CaptureStderr();
-    }
-    ~CapturedOutput() {
-        if (!finished_) Finish();
-    }
+struct CapturedOutput {
+    CapturedOutput() { testing::internal::CaptureStdout(), testing::internal::CaptureStderr(); }
+    ~CapturedOutput() { Finish(); }
     void Finish() {
+        if (std::exchange(finished, true)) return;
         fflush(nullptr);
-        out = testing::internal::GetCapturedStdout();
-        err = testing::internal::GetCapturedStderr();
-        finished_ = true;
+        out = testing::internal::GetCapturedStdout(), err = testing::internal::GetCapturedStderr();
     }
-    std::string out;
-    std::string err;
-
-private:
-    bool finished_ = false;
-};
-
-// The emulated nodes a test runs against: the spidev node answered by the
-// board model and the GPIO node, each optional. The models outlive the
-// testbed that answers with them.
-struct Bench {
-    explicit Bench(sim::BoardConfig config = {}, bool spidev = true, bool gpioNode = true)
-        : board(std::move(config)) {
-        EXPECT_TRUE(!spidev || testbed.AddSpidev(board)) << testbed.LastError();
-        EXPECT_TRUE(!gpioNode || testbed.AddGpioDevice(gpio)) << testbed.LastError();
-    }
-    sim::TxBoardModel board;
-    sim::GpioDeviceModel gpio;
-    sim::Testbed testbed;
-};
-
-// A monotonic clock that only moves when the link sleeps on it.
-class FakeClock final : public LinkClock {
-public:
-    timespec Now() override {
-        AddNanoseconds(now, 1000);  // every reading costs a microsecond
-        return now;
-    }
-    void SleepUntil(const timespec& deadline) override {
-        untilCalls.push_back(deadline);
-        if (!TimeReached(now, deadline)) now = deadline;
-    }
-    void Sleep(int64_t nanoseconds) override {
-        sleeps.push_back(nanoseconds);
-        AddNanoseconds(now, nanoseconds);
-    }
-
-    // Starts at the real monotonic time, so that pauses armed on the real
-    // clock are already over.
-    timespec now = LinkClock::System().Now();
-    std::vector<timespec> untilCalls;
-    std::vector<int64_t> sleeps;
+    std::string out, err;
+    bool finished = false;
 };
 
 inline int64_t NanosecondsBetween(const timespec& a, const timespec& b) {
     return (static_cast<int64_t>(b.tv_sec) - a.tv_sec) * 1000000000 + (b.tv_nsec - a.tv_nsec);
 }
 
-// The tests need the umockdev preload library; say so plainly when it is
-// missing instead of touching real device nodes.
-#define REQUIRE_MOCK_ENVIRONMENT()                                                  \
-    do {                                                                            \
-        ASSERT_TRUE(sim::Testbed::InMockEnvironment())                              \
-            << "run under LD_PRELOAD=libumockdev-preload.so.0 (ctest sets it)";     \
-    } while (0)
+// A monotonic clock that only moves when the link reads it (by `tick`) or
+// sleeps on it. `pauses`: each pause waited out, from the reading that armed it.
+struct FakeClock final : LinkClock {
+    timespec Now() override { return AddNanoseconds(now, tick), last = now; }
+    void SleepUntil(const timespec& deadline) override {
+        pauses.push_back(NanosecondsBetween(last, deadline));
+        if (!TimeReached(now, deadline)) now = deadline;
+    }
+    void Sleep(int64_t nanoseconds) override { sleeps.push_back(nanoseconds), AddNanoseconds(now, nanoseconds); }
+    int64_t tick = 1000;
+    timespec now = MonotonicNow(), last = now;
+    std::vector<int64_t> pauses, sleeps;
+};
+
+// The emulated nodes (each optional) and a link on them that runs on a
+// FakeClock: no test waits for real pauses or ready deadlines. `out` and
+// `err` hold what the link's construction printed.
+struct Bench {
+    explicit Bench(sim::BoardConfig config = {}, bool spidev = true, bool gpioNode = true)
+        : board(std::move(config)) {
+        EXPECT_TRUE(sim::Testbed::InMockEnvironment()) << "needs LD_PRELOAD=libumockdev-preload.so.0";
+        EXPECT_TRUE(!spidev || testbed.AddSpidev(board)) << testbed.LastError();
+        EXPECT_TRUE(!gpioNode || testbed.AddGpioDevice(gpio)) << testbed.LastError();
+    }
+    // Opens the link on first use (not while output is captured).
+    TxSpi& Link() {
+        if (link) return *link;
+        CapturedOutput output;
+        link = std::make_unique<TxSpi>(kSpidevPath);
+        output.Finish();
+        out = output.out, err = output.err;
+        link->SetClock(clock);
+        return *link;
+    }
+    // The requests the board received, cut to their declared length when
+    // only zeros follow.
+    std::vector<Bytes> Requests() const {
+        std::vector<Bytes> requests;
+        for (Bytes r : Records(&sim::BusRecord::request)) {
+            const auto end = r.begin() + std::min<size_t>(r.empty() ? 0 : r[3], r.size());
+            if (std::all_of(end, r.end(), [](uint8_t b) { return b == 0; })) r.erase(end, r.end());
+            requests.push_back(r);
+        }
+        return requests;
+    }
+    template <class T> std::vector<T> Records(T sim::BusRecord::*field) const {
+        std::vector<T> values;
+        for (const sim::BusRecord& r : board.Records()) values.push_back(r.*field);
+        return values;
+    }
+    std::vector<uint32_t> TransferLengths() const { return Records(&sim::BusRecord::transferLength); }
+
+    sim::TxBoardModel board;
+    sim::GpioDeviceModel gpio;
+    sim::Testbed testbed;
+    FakeClock clock;
+    std::string out, err;
+    std::unique_ptr<TxSpi> link;
+};
+
+// A fresh directory below $TMPDIR (or /tmp), removed with all it holds.
+struct ScratchDir {
+    ScratchDir() {
+        const char* base = std::getenv("TMPDIR");
+        std::string name = std::string(base != nullptr && *base ? base : "/tmp") + "/skarvik.XXXXXX";
+        EXPECT_NE(mkdtemp(name.data()), nullptr) << name;
+        path = name;
+    }
+    ~ScratchDir() { std::error_code ec; std::filesystem::remove_all(path, ec); }
+    std::string operator/(const std::string& name) const { return path + "/" + name; }
+    std::string path;
+};
+
+struct ProgramRun {
+    int status = -1;  // exit status, 128 + N when killed by signal N
+    std::string out, err;
+};
+
+// Runs `argv` with `input` on its standard input (closed when `closeInput`)
+// and collects its status and output; `whileRunning` gets the process id. A
+// program still running after 15 s is killed and the test fails: a board that
+// never becomes ready costs seconds, not the whole test timeout.
+inline ProgramRun RunProgram(std::vector<std::string> argv, const std::string& input = "",
+                             bool closeInput = false, void (*whileRunning)(pid_t) = nullptr) {
+    ScratchDir dir;
+    const std::string in = dir / "in", out = dir / "out", err = dir / "err";
+    if (FILE* f = std::fopen(in.c_str(), "w")) std::fputs(input.c_str(), f), std::fclose(f);
+    std::vector<char*> args;
+    for (std::string& a : argv) args.push_back(a.data());
+    args.push_back(nullptr);
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (closeInput) close(0); else dup2(open(in.c_str(), O_RDONLY), 0);
+        dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+        dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    if (whileRunning != nullptr) whileRunning(pid);
+    int status = 0;
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > limit) {
+            kill(pid, SIGKILL), waitpid(pid, &status, 0);
+            ADD_FAILURE() << argv[0] << " still running after 15 s";
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), sim::ReadFile(out),
+            sim::ReadFile(err)};
+}

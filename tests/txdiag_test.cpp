@@ -1,42 +1,17 @@
 // txdiag end to end: the real program runs under txsim against the board
 // model; the test compares its exit status and both standard streams.
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdio>
-#include <fstream>
 #include <sstream>
-#include <string>
 
-#include <gtest/gtest.h>
+#include "test_support.h"
 
 namespace {
 
-struct DiagRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-// Runs `txsim SIM -- txdiag ARGS` through the shell.
-DiagRun Txdiag(const std::string& sim, const std::string& args) {
-    const std::string errPath =
-        testing::TempDir() + "txdiag_test.err." + std::to_string(getpid());
-    const std::string command = std::string(SIM_TXSIM) + " " + sim + " -- " + TXDIAG_PATH + " " +
-                                args + " 2>" + errPath;
-    DiagRun run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return run;
-    char buf[256];
-    while (std::fgets(buf, sizeof buf, pipe) != nullptr) run.out += buf;
-    const int status = pclose(pipe);
-    if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
-    std::ifstream file(errPath);
-    std::stringstream text;
-    text << file.rdbuf();
-    run.err = text.str();
-    unlink(errPath.c_str());
-    return run;
+// Runs `txsim SIM -- txdiag ARGS`; SIM and ARGS are words separated by blanks.
+ProgramRun Txdiag(const std::string& sim, const std::string& args) {
+    std::vector<std::string> argv = {SIM_TXSIM};
+    std::istringstream words(sim + " -- " TXDIAG_PATH " " + args);
+    for (std::string word; words >> word;) argv.push_back(word);
+    return RunProgram(argv);
 }
 
 const std::string kSpeed = "TXspi speed=800000\n";
@@ -94,7 +69,7 @@ TEST(TxdiagTest, CommandsUnderTxsim) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.sim + " / " + c.args);
-        const DiagRun run = Txdiag(c.sim, c.args);
+        const ProgramRun run = Txdiag(c.sim, c.args);
         EXPECT_EQ(run.status, c.status);
         if (c.args == "values") {
             EXPECT_NE(run.out.find(c.err), std::string::npos) << run.out;
@@ -106,7 +81,7 @@ TEST(TxdiagTest, CommandsUnderTxsim) {
 }
 
 TEST(TxdiagTest, HelpListsEveryCommand) {
-    const DiagRun run = Txdiag("", "--help");
+    const ProgramRun run = Txdiag("", "--help");
     EXPECT_EQ(run.status, 0);
     for (const char* name : {"info", "status", "faults", "ready", "snapshot", "values", "version",
                              "description", "standby", "reset", "recover"}) {

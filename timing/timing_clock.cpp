@@ -1,11 +1,5 @@
 #include "timing_clock.h"
 
-timespec MonotonicNow() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now;
-}
-
 double MillisecondsBetween(const timespec& a, const timespec& b) {
     // In double before subtracting: with a 32-bit long (ARM) the difference of
     // two nanosecond fields that are not normalised may not fit.

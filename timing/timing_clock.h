@@ -7,8 +7,8 @@
 // Where the timers take their time stamps from; tests pass their own.
 using TimeSource = timespec (*)();
 
-// The current CLOCK_MONOTONIC time.
-timespec MonotonicNow();
+// MonotonicNow(), the current CLOCK_MONOTONIC time, is the link's.
+#include "link_clock.h"
 
 // a - b in milliseconds, computed from the fields as they are (neither
 // value needs to be normalised); never clamped.

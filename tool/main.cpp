@@ -1,19 +1,17 @@
 // txbootload: switches the transmitter board into its USB boot-loader mode so
 // that new transmitter software can be installed over USB.
 #include <unistd.h>
-#include <wx/init.h>
 
 #include <array>
-#include <clocale>
 #include <cstdio>
 #include <cstring>
 
 #include "answer.h"
+#include "device_paths.h"
 #include "tx_spi.h"
 
 namespace {
 
-constexpr const char* kSpidevPath = "/dev/spidev0.1";
 constexpr useconds_t kSettlePauseUs = 250000;
 
 void PrintUsage(const char* program) {
@@ -39,10 +37,10 @@ bool AskOperator() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Texts from the board are printed in the user's encoding; numbers keep
-    // the C formatting.
-    setlocale(LC_CTYPE, "");
-    wxInitializer wx;
+    // Nothing this run does depends on the locale or needs wxWidgets
+    // initialised: the board's texts go out byte for byte (narrow %s), and
+    // there is no configuration or application object. So the tool sets up
+    // neither at start-up.
 
     bool confirmed = false;
     std::array<uint8_t, kTransmitterInfoSize> info{};

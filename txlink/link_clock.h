@@ -15,6 +15,8 @@ void AddNanoseconds(timespec& time, int64_t nanoseconds);
 void AddMilliseconds(timespec& time, double milliseconds);
 // Whether `a` is at or after `b`.
 bool TimeReached(const timespec& a, const timespec& b);
+// The current CLOCK_MONOTONIC time.
+timespec MonotonicNow();
 
 class LinkClock {
 public:

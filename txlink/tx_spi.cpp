@@ -8,9 +8,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "device_paths.h"
+
 namespace {
 
-constexpr const char* kGpioDevicePath = "/dev/fpga_config.0";
 constexpr uint32_t kSpiSpeedHz = 800000;
 
 }  // namespace

@@ -13,7 +13,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
-#include <deque>
 #include <span>
 #include <string_view>
 
@@ -23,6 +22,7 @@
 #include "link_clock.h"
 #include "protocol.h"
 #include "spi_driver.h"
+#include "trace_history.h"
 #include "unique_fd.h"
 
 constexpr size_t kTransmitterInfoSize = 88;
@@ -231,7 +231,7 @@ public:
     uint32_t TxCompletedId() const { return txCompletedId; }
     const RequestRecord& Current() const { return current; }
     const RequestRecord& Previous() const { return previous; }
-    const std::deque<TraceRecord>& History() const { return history; }
+    const TraceHistory& History() const { return history; }
     bool HasDevice() const { return fd.valid(); }
     GpioPort& Gpio() { return gpio; }
     // Replaces the clock used for pauses, deadlines and sleeps (tests).
@@ -247,7 +247,7 @@ private:
     // The one place where this object talks to the spidev driver.
     int Ioctl(unsigned long request, void* arg);
 
-    std::deque<TraceRecord> history;
+    TraceHistory history;
     std::array<uint8_t, 512> rxBuffer{};
     std::array<uint8_t, 512> txBuffer{};
     UniqueFd fd;

@@ -89,8 +89,9 @@ int TxSpi::txrx(uint32_t type, size_t txLength, size_t rxLength) {
         history.pop_front();
         history.pop_front();
     }
-    history.emplace_back(0, reply.type, reply.ackId, reply.frameId, static_cast<uint32_t>(flags));
-    history.emplace_back(1, tx[0], tx[1], tx[4], 0);
+    history.push_back(
+        TraceRecord(0, reply.type, reply.ackId, reply.frameId, static_cast<uint32_t>(flags)));
+    history.push_back(TraceRecord(1, tx[0], tx[1], tx[4], 0));
 
     previous = current;
     current = next;
