@@ -58,8 +58,8 @@ int main(int argc, char** argv) {
                 confirmed = true;
                 break;
             case 'h':
-                // Ends the run here; the link and wxWidgets are released on the
-                // way out, as at the end of a normal run.
+                // Ends the run here, with nothing asked or sent; the link
+                // closes its descriptors on the way out.
                 PrintUsage(argv[0]);
                 return 0;
             default:
