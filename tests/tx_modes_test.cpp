@@ -64,7 +64,9 @@ TEST(TxModesTest, ConfirmedCommandsPlaceTheirPayloadsAndRetryFromTheBackup) {
                 EXPECT_EQ(ReadU32LE(sent[i].request, 8 + 4 * w).value_or(0), c.words[w]) << i;
             }
         }
-        if (c.type == M_SET_INFO) EXPECT_EQ(b.bench.board.State().identity.product, "T");
+        if (c.type == M_SET_INFO) {
+            EXPECT_EQ(b.bench.board.State().identity.product, "T");
+        }
         uint32_t low = 0, high = 0;  // the board keeps the limits it was sent
         if (c.type == M_SET_LIMIT) b.link.RequestLimit(1, 0, low, high);
         EXPECT_EQ(low + high, c.type == M_SET_LIMIT ? 5u : 0u);
