@@ -3,8 +3,28 @@
 # does the same for the benchmarks in build-bench/ and prints their tables.
 BUILD  ?= build
 JOBS   ?= $(shell nproc 2>/dev/null || echo 2)
+SECONDS ?= 60
 
-.PHONY: all deps build check demo bench clean
+ARMHF_BUILD ?= build-armhf
+ARMHF_DEPS  ?= $(CURDIR)/build-armhf-deps
+ASAN_BUILD  ?= build-asan
+TSAN_BUILD  ?= build-tsan
+FUZZ_BUILD  ?= build-fuzz
+
+# Tests that start the tool or txsim as a child process: the kernel cannot
+# execute an ARM program by itself (no binfmt_misc handler), so under qemu-arm
+# only the tests that run in the test process itself are run.
+ARMHF_SPAWNING = ^(tool_test|fault_matrix_test|txdiag_test|diag_fpga_test)\.|^sim_board_test\.Txsim\.
+
+# umockdev's preload library comes first in LD_PRELOAD (txsim puts it in front
+# of whatever is there), so the ASan runtime is not first: tell ASan that is
+# fine. Every finding stops the test with an error.
+ASAN_ENV = ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=1:abort_on_error=0:strict_string_checks=1 \
+           UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+           LSAN_OPTIONS=suppressions=$(CURDIR)/cmake/lsan.supp:print_suppressions=0
+TSAN_ENV = TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/cmake/tsan.supp
+
+.PHONY: all deps build check demo bench clean armhf sanitize asan tsan memcheck fuzz fuzz-regression
 
 all: build
 
@@ -23,9 +43,48 @@ check: build
 demo: build
 	./scripts/demo
 
+# The whole project for the instrument's processor (32-bit ARM), its tests
+# run under qemu-arm, and the stripped sizes of what goes onto the instrument.
+armhf: deps
+	./scripts/install-armhf $(ARMHF_DEPS)
+	cmake -S . -B $(ARMHF_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/armhf-toolchain.cmake \
+	    -DSKARVIK_ARMHF_DEPS=$(ARMHF_DEPS) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(ARMHF_BUILD) -j $(JOBS)
+	cd $(ARMHF_BUILD) && ctest --output-on-failure -j $(JOBS) -E '$(ARMHF_SPAWNING)'
+	./scripts/armhf-sizes $(ARMHF_BUILD)
+
+# AddressSanitizer and UndefinedBehaviorSanitizer over the whole suite, then
+# ThreadSanitizer over the tests labelled tsan.
+sanitize: asan tsan
+
+asan: deps
+	cmake -S . -B $(ASAN_BUILD) -DSKARVIK_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=Debug
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && $(ASAN_ENV) ctest --output-on-failure -j $(JOBS)
+
+tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -DSKARVIK_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug
+	cmake --build $(TSAN_BUILD) -j $(JOBS)
+	cd $(TSAN_BUILD) && $(TSAN_ENV) ctest --output-on-failure -j $(JOBS) -L tsan
+
+# Every flow of the tools under valgrind memcheck against the simulated board.
+memcheck: build
+	./scripts/install-deps memcheck
+	./scripts/memcheck $(BUILD)
+
+# libFuzzer targets: each runs SECONDS seconds, then its regression corpus.
+fuzz:
+	./scripts/install-deps fuzz
+	./scripts/fuzz $(FUZZ_BUILD) $(SECONDS)
+
+# Only the regression corpora (what CI runs).
+fuzz-regression:
+	./scripts/install-deps fuzz
+	./scripts/fuzz $(FUZZ_BUILD) 0
+
 # Benchmarks: their own build directory, so that `make check` stays as it was.
 bench:
 	BENCH_BUILD=$(CURDIR)/build-bench ./bench/run
 
 clean:
-	rm -rf $(BUILD) build-bench
+	rm -rf $(BUILD) build-bench $(ARMHF_BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)

@@ -3,6 +3,7 @@
 // byte, every result code, and where the file name comes from.
 #include "fpga.h"
 
+#include <dlfcn.h>
 #include <wx/config.h>
 #include <wx/fileconf.h>
 #include <wx/sstream.h>
@@ -23,12 +24,17 @@ namespace {
 bool failNextBuffer = false;
 }  // namespace
 
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
     if (failNextBuffer) {
         failNextBuffer = false;
         return nullptr;
     }
-    return std::malloc(size);  // what the library's own version does; delete[] frees it
+    // Otherwise the version this one stands in front of (the C++ library's,
+    // or a sanitizer's), so that delete[] releases what new[] made.
+    using NothrowNew = void* (*)(std::size_t, const std::nothrow_t&) noexcept;
+    static const auto next = reinterpret_cast<NothrowNew>(dlsym(
+        RTLD_NEXT, sizeof(std::size_t) == 8 ? "_ZnamRKSt9nothrow_t" : "_ZnajRKSt9nothrow_t"));
+    return next != nullptr ? next(size, tag) : nullptr;
 }
 
 namespace {

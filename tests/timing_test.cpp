@@ -32,7 +32,7 @@ TEST(LapTimer, OneLinePerMarkWithElapsedIndexAndLap) {
     timer.Mark(At(10, 250000000));
     timer.Mark(At(11, 0));
     timer.Mark(At(9, 0));                 // before the start: negative
-    timer.Mark(At(8, 2500000000));        // nanoseconds not normalised: 10.5 s
+    timer.Mark(At(9, 1500000000));        // nanoseconds not normalised: 10.5 s
     timer.Mark(At(10000, 0));             // wider than the field
     EXPECT_EQ(Laps(timer),
               "   250.000\t0\t   250.000\n"

@@ -4,16 +4,15 @@
 
 #include <array>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
+#include "answer.h"
 #include "device_paths.h"
 #include "tx_spi.h"
 
 namespace {
 
 constexpr useconds_t kSettlePauseUs = 250000;
-constexpr size_t kAnswerBufferSize = 101;
 
 void PrintUsage(const char* program) {
     printf("Usage: %s [options]\n\n", program);
@@ -21,8 +20,7 @@ void PrintUsage(const char* program) {
     puts("  -Y\tpreconfirm answer to YES");
 }
 
-// Asks the operator and reads one line of any length. End of input is an
-// empty answer.
+// Asks the operator and reads the answer line.
 bool AskOperator() {
     puts("*********************************************");
     puts("* WARNING");
@@ -33,17 +31,7 @@ bool AskOperator() {
     puts("Ok to set transmitter in usb boot loader mode?");
     puts("Please enter 'yes' to confirm this action");
     fflush(stdout);
-
-    size_t size = kAnswerBufferSize;
-    char* answer = static_cast<char*>(malloc(size));
-    bool confirmed = false;
-    if (answer != nullptr) {
-        answer[0] = '\0';
-        if (getline(&answer, &size, stdin) < 0) answer[0] = '\0';
-        confirmed = strstr(answer, "yes") != nullptr;
-    }
-    free(answer);
-    return confirmed;
+    return ReadConfirmation(stdin);
 }
 
 }  // namespace
@@ -70,9 +58,10 @@ int main(int argc, char** argv) {
                 confirmed = true;
                 break;
             case 'h':
+                // Ends the run here, with nothing asked or sent; the link
+                // closes its descriptors on the way out.
                 PrintUsage(argv[0]);
-                fflush(stdout);
-                exit(0);
+                return 0;
             default:
                 break;  // getopt has already said what was wrong
         }

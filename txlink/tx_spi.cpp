@@ -53,7 +53,21 @@ TxSpi::TxSpi(const char* devicePath) : gpio(kGpioDevicePath) {
     }
 }
 
-int TxSpi::Ioctl(unsigned long request, void* arg) { return ::ioctl(fd.get(), request, arg); }
+int TxSpi::Ioctl(unsigned long request, void* arg) { return driver_->Ioctl(fd.get(), request, arg); }
+
+namespace {
+
+class SystemSpiDriver final : public SpiDriver {
+public:
+    int Ioctl(int fd, unsigned long request, void* arg) override { return ::ioctl(fd, request, arg); }
+};
+
+}  // namespace
+
+SpiDriver& SpiDriver::System() {
+    static SystemSpiDriver driver;
+    return driver;
+}
 
 int64_t TxSpi::MinDelayNs(uint32_t type) const {
     if (fastTiming) {

@@ -21,6 +21,7 @@
 #include "gpio_port.h"
 #include "link_clock.h"
 #include "protocol.h"
+#include "spi_driver.h"
 #include "trace_history.h"
 #include "unique_fd.h"
 
@@ -235,6 +236,8 @@ public:
     GpioPort& Gpio() { return gpio; }
     // Replaces the clock used for pauses, deadlines and sleeps (tests).
     void SetClock(LinkClock& clock) { clock_ = &clock; }
+    // Replaces the driver that answers the link's spidev requests from now on.
+    void SetDriver(SpiDriver& driver) { driver_ = &driver; }
 
 private:
     // Next request id: 1 to 255, never 0.
@@ -262,4 +265,5 @@ private:
     int32_t softwareNumber = -1;
     int32_t errorCount = 0;
     LinkClock* clock_ = &LinkClock::System();
+    SpiDriver* driver_ = &SpiDriver::System();
 };
