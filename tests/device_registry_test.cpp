@@ -30,35 +30,6 @@ TEST(DeviceRegistry, ASecondDeviceOfTheSameNameTakesTheEntryOver) {
     EXPECT_EQ(Listing(), "DEVICES:\nDEVICES END");
 }
 
-TEST(DeviceRegistry, ListingInCaseSensitiveNameOrder) {
-    EXPECT_EQ(Listing(), "DEVICES:\nDEVICES END");
-    {
-        Device lower(L"fpga", 0);
-        FPGA fpga;
-        Device other(L"Beta", 0);
-        EXPECT_EQ(lower.GetDescription(), "Device:fpga");
-        EXPECT_EQ(Device::Find(L"fpga"), &lower);
-        EXPECT_NE(Device::Find(L"FPGA"), nullptr);
-        EXPECT_EQ(Device::Find(L"Fpga"), nullptr);
-        EXPECT_EQ(Listing(),
-                  "DEVICES:\n"
-                  "Device: Device:Beta\n"
-                  "Device: Device:FPGA\n"
-                  "Device: Device:fpga\n"
-                  "DEVICES END");
-    }
-    EXPECT_EQ(Device::Find(L"FPGA"), nullptr);
-    EXPECT_EQ(Listing(), "DEVICES:\nDEVICES END");
-}
-
-// A name the C library cannot convert (this process keeps the "C" locale)
-// is described with an empty name, not with a placeholder.
-TEST(DeviceRegistry, UnconvertibleNameIsDescribedEmpty) {
-    Device device(L"Ger\u00e4t", 0);
-    EXPECT_EQ(device.GetDescription(), "Device:");
-    EXPECT_EQ(Listing(), "DEVICES:\nDevice: Device:\nDEVICES END");
-}
-
 // A description may use the registry while the listing holds its lock.
 class Watcher final : public Device {
 public:
@@ -68,9 +39,32 @@ public:
     }
 };
 
-TEST(DeviceRegistry, ListingCallsTheDerivedDescriptionUnderTheRecursiveLock) {
-    Watcher watcher;
-    EXPECT_EQ(Listing(), "DEVICES:\nDevice: watching\nDEVICES END");
+// Names in case-sensitive order. A name the C library cannot convert (this
+// process keeps the "C" locale) is described with an empty name, not with a
+// placeholder.
+TEST(DeviceRegistry, ListingInCaseSensitiveNameOrder) {
+    {
+        Device lower(L"fpga", 0);
+        FPGA fpga;
+        Device other(L"Beta", 0);
+        Device unconvertible(L"Ger\u00e4t", 0);
+        Watcher watcher;
+        EXPECT_EQ(lower.GetDescription(), "Device:fpga");
+        EXPECT_EQ(unconvertible.GetDescription(), "Device:");
+        EXPECT_EQ(Device::Find(L"fpga"), &lower);
+        EXPECT_NE(Device::Find(L"FPGA"), nullptr);
+        EXPECT_EQ(Device::Find(L"Fpga"), nullptr);
+        EXPECT_EQ(Listing(),
+                  "DEVICES:\n"
+                  "Device: Device:Beta\n"
+                  "Device: Device:FPGA\n"
+                  "Device: Device:\n"
+                  "Device: watching\n"
+                  "Device: Device:fpga\n"
+                  "DEVICES END");
+    }
+    EXPECT_EQ(Device::Find(L"FPGA"), nullptr);
+    EXPECT_EQ(Listing(), "DEVICES:\nDEVICES END");
 }
 
 }  // namespace

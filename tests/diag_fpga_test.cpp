@@ -34,13 +34,9 @@ DiagRun RunProgram(const TempDir& dir, const char* program, std::vector<std::str
         execv(argv[0], argv.data());
         _exit(127);
     }
-    DiagRun run;
     int status = 0;
     waitpid(pid, &status, 0);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = ReadText(out);
-    run.err = ReadText(err);
-    return run;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadText(out), ReadText(err)};
 }
 
 DiagRun RunDiag(const TempDir& dir, std::vector<std::string> args) {
@@ -106,10 +102,10 @@ TEST(DiagFpga, StepTimesAreAppendedToTheTimingFile) {
     }
     EXPECT_EQ(indices, (std::vector<std::string>{"0", "1", "2", "0", "1", "2"}));
 
-    const DiagRun run = RunDiag(bench.dir, {"--timing", bench.dir.File("no/such/file"), "devices"});
+    const std::string missing = bench.dir.File("no/such/file");
+    const DiagRun run = RunDiag(bench.dir, {"--timing", missing, "devices"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "txdiag: cannot open " + bench.dir.File("no/such/file") +
-                           ": No such file or directory\n");
+    EXPECT_EQ(run.err, "txdiag: cannot open " + missing + ": No such file or directory\n");
 }
 
 // txsim's FPGA options reach the emulated devices.

@@ -1,6 +1,8 @@
 // The FPGA bitstream loader against the emulated configuration node: the
 // handshake and closing sequence request by request, the bitstream byte for
 // byte, every result code, and where the file name comes from.
+#include "fpga.h"
+
 #include <dlfcn.h>
 #include <wx/config.h>
 #include <wx/fileconf.h>
@@ -8,12 +10,11 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <new>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
-#include "fpga.h"
 #include "fpga_support.h"
 #include "test_support.h"
 
@@ -57,7 +58,8 @@ std::vector<std::pair<unsigned, int>> Tail(const std::vector<std::pair<unsigned,
 // Descriptors open in this process.
 size_t OpenDescriptors() {
     size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator("/proc/self/fd")) {
         ++count;
     }
     return count;
@@ -65,157 +67,117 @@ size_t OpenDescriptors() {
 
 struct LoaderBench {
     LoaderBench() { EXPECT_TRUE(testbed.AddGpioDevice(gpio)) << testbed.LastError(); }
+    // Loads `rbf`; standard error lands in `err`, nothing may go to standard output.
+    int Configure(const char* rbf) {
+        CapturedOutput output;
+        const int result = fpga.Configure(sim::kGpioDevicePath, rbf);
+        output.Finish();
+        EXPECT_EQ(output.out, "");
+        err = output.err;
+        return result;
+    }
     sim::GpioDeviceModel gpio;
     sim::Testbed testbed;
     RecordingFpgaClock clock;
     ScopedFpgaClock useClock{clock};
     TempDir dir;
+    FPGA fpga;
+    std::string err;
 };
+
+const std::string kDefaultFileMissing =
+    "*****FPGA: Can't open RBF file /usr/share/skarvik/data/fpga_s2.rbf\n";
+
+std::string LoadedLines(const std::string& rbf) {
+    return "FPGA: Use RBF file: " + rbf + "\nFPGA configuration success!\n";
+}
 
 TEST(FpgaLoader, HandshakeDataAndClosingSequenceOfAGoodLoad) {
     REQUIRE_MOCK_ENVIRONMENT();
     LoaderBench bench;
-    const std::vector<uint8_t> bits = Bitstream(2500);
-    const std::string rbf = bench.dir.Write("fpga.rbf", bits);
-
-    CapturedOutput output;
-    FPGA fpga;
-    EXPECT_EQ(fpga.Configure(sim::kGpioDevicePath, rbf.c_str()), 0);
-    output.Finish();
-    EXPECT_TRUE(fpga.IsConfigured());
-    EXPECT_EQ(output.err, "FPGA: Use RBF file: " + rbf + "\nFPGA configuration success!\n");
-    EXPECT_EQ(output.out, "");
-
-    EXPECT_EQ(bench.gpio.Bitstream(), bits);
+    const std::string rbf = bench.dir.Write("fpga.rbf", Bitstream(2500));
+    EXPECT_EQ(bench.Configure(rbf.c_str()), 0);
     EXPECT_EQ(bench.gpio.WriteCount(), 3);  // 1024 + 1024 + 452
     const std::vector<std::pair<unsigned, int>> expected = {
-        {7, 0}, {7, 0}, {8, 0}, {5, 0}, {6, 0}, {8, 1}, {5, 1},  // handshake
-        {5, 1}, {5, 1}, {5, 1},                                  // status after each chunk
-        {6, 1},                                                  // done
-        {8, 1}, {7, 0}, {10, 0}, {9, 0}, {20, 1}};               // closing
+        {7, 0}, {7, 0}, {8, 0},  {5, 0}, {6, 0}, {8, 1}, {5, 1},  // handshake
+        {5, 1}, {5, 1}, {5, 1},                                   // status after each chunk
+        {6, 1},                                                   // done
+        {8, 1}, {7, 0}, {10, 0}, {9, 0}, {20, 1}};                // closing
     EXPECT_EQ(Sequence(bench.gpio.ConfigRequests()), expected);
     EXPECT_EQ(bench.clock.micros, (std::vector<uint32_t>{50, 10, 50, 10}));
     // The lines rest where the closing sequence left them.
-    EXPECT_EQ(bench.gpio.OutputLevel(7), 0);
-    EXPECT_EQ(bench.gpio.OutputLevel(8), 1);
-    EXPECT_EQ(bench.gpio.OutputLevel(9), 0);
-    EXPECT_EQ(bench.gpio.OutputLevel(10), 0);
+    EXPECT_EQ((std::vector<int>{bench.gpio.OutputLevel(7), bench.gpio.OutputLevel(8),
+                                bench.gpio.OutputLevel(9), bench.gpio.OutputLevel(10)}),
+              (std::vector<int>{0, 1, 0, 0}));
 }
 
-// The bitstream arrives whole and in order whatever the file size and
-// however the device takes the writes.
-TEST(FpgaLoader, BitstreamArrivesWholeFromPartialAndInterruptedWrites) {
+// Every outcome: result, status line, the bitstream as far as it got (whole
+// and in order however the device takes the writes), and the closing
+// sequence with request 20 at the end.
+TEST(FpgaLoader, OutcomesOfLoads) {
     REQUIRE_MOCK_ENVIRONMENT();
-    struct Case {
-        size_t size;
-        size_t writeLimit;  // bytes the device takes per write, 0: all
-        int interruptedWrite;
-        int writes;
-    } cases[] = {
-        {2048, 0, 0, 2},    // an exact multiple ends with a read of 0 bytes
-        {1, 0, 0, 1},
-        {2500, 700, 0, 5},  // 700 + 324, 700 + 324, 452
-        {1500, 1, 0, 1500},
-        {2500, 0, 2, 4},    // the second write is interrupted and repeated
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "size " << c.size << " limit " << c.writeLimit);
-        LoaderBench bench;
-        bench.gpio.ExpectBitstreamSize(c.size);
-        bench.gpio.LimitWrite(c.writeLimit);
-        if (c.interruptedWrite > 0) bench.gpio.FailWrite(c.interruptedWrite, -1, EINTR);
-        const std::vector<uint8_t> bits = Bitstream(c.size);
-        const std::string rbf = bench.dir.Write("fpga.rbf", bits);
-        CapturedOutput output;
-        FPGA fpga;
-        EXPECT_EQ(fpga.Configure(sim::kGpioDevicePath, rbf.c_str()), 0);
-        output.Finish();
-        EXPECT_EQ(bench.gpio.Bitstream(), bits);
-        EXPECT_EQ(bench.gpio.WriteCount(), c.writes);
-    }
-}
-
-// Each way a load fails gives its code, the failure line, the closing
-// sequence and request 20; `configured` stays false.
-TEST(FpgaLoader, ResultCodesOfFailedLoads) {
-    REQUIRE_MOCK_ENVIRONMENT();
+    constexpr size_t kAll = SIZE_MAX;
+    using Model = sim::GpioDeviceModel;
     struct Case {
         const char* what;
-        std::function<void(sim::GpioDeviceModel&)> arrange;
         size_t size;
         int result;
+        bool configured;
         size_t bytesDelivered;
+        int writes;  // -1: not counted
+        std::function<void(Model&)> arrange;
     };
+    const auto none = [](Model&) {};
     const Case cases[] = {
-        {"status set after reset", [](auto& m) { m.ScriptStatus({1}); }, 2500, -101, 0},
-        {"done set before data", [](auto& m) { m.ScriptDone({1}); }, 2500, -102, 0},
-        {"status never set", [](auto& m) { m.ScriptStatus({0, 0, 0, 0, 0, 0, 0}); }, 2500, -103,
-         0},
-        {"done never set", [](auto& m) { m.ScriptDone({0, 0, 0, 0, 0, 0, 0}); }, 2500, -104,
-         2500},
-        {"empty bitstream", [](auto&) {}, 0, -104, 0},
-        {"write takes nothing", [](auto& m) { m.FailWrite(2, 0, 0); }, 2500, -105, 1024},
-        {"write fails", [](auto& m) { m.FailWrite(1, -1, EIO); }, 2500, -105, 0},
-        {"status drops after chunk 2", [](auto& m) { m.ScriptStatus({0, 1, 1, 0}); }, 2500, -106,
-         2048},
-        {"second reset of output 7 fails", [](auto& m) { m.FailRequest(7, 2); }, 2500, -1, 0},
-        {"output 8 to 1 fails", [](auto& m) { m.FailRequest(8, 2); }, 2500, -1, 0},
-        {"done read fails", [](auto& m) { m.FailRequest(6, 2); }, 2500, -1, 2500},
+        {"exact multiple, ends with a read of 0", 2048, 0, true, kAll, 2, none},
+        {"one byte", 1, 0, true, kAll, 1, none},
+        {"700 per write", 2500, 0, true, kAll, 5, [](Model& m) { m.LimitWrite(700); }},
+        {"1 per write", 1500, 0, true, kAll, 1500, [](Model& m) { m.LimitWrite(1); }},
+        {"write 2 halted", 2500, 0, true, kAll, 4, [](Model& m) { m.FailWrite(2, -1, EINTR); }},
+        {"first reset, output 9 fail", 100, 0, true, kAll, -1,
+         [](Model& m) { m.FailRequest(7, 1), m.FailRequest(9, 1); }},
+        {"request 20 fails", 100, -1, true, kAll, -1, [](Model& m) { m.FailRequest(20, 1); }},
+        {"status after reset", 2500, -101, false, 0, -1, [](Model& m) { m.ScriptStatus({1}); }},
+        {"done before data", 2500, -102, false, 0, -1, [](Model& m) { m.ScriptDone({1}); }},
+        {"status never set", 2500, -103, false, 0, -1,
+         [](Model& m) { m.ScriptStatus({0, 0, 0, 0, 0, 0, 0}); }},
+        {"done never set", 2500, -104, false, kAll, -1,
+         [](Model& m) { m.ScriptDone({0, 0, 0, 0, 0, 0, 0}); }},
+        {"empty bitstream", 0, -104, false, 0, -1, none},
+        {"write takes none", 2500, -105, false, 1024, -1, [](Model& m) { m.FailWrite(2, 0, 0); }},
+        {"write fails", 2500, -105, false, 0, -1, [](Model& m) { m.FailWrite(1, -1, EIO); }},
+        {"status drops after chunk 2", 2500, -106, false, 2048, -1,
+         [](Model& m) { m.ScriptStatus({0, 1, 1, 0}); }},
+        {"no transfer buffer", 100, -107, false, 0, -1, [](Model&) { failNextBuffer = true; }},
+        {"second reset of 7 fails", 2500, -1, false, 0, -1, [](Model& m) { m.FailRequest(7, 2); }},
+        {"output 8 to 1 fails", 2500, -1, false, 0, -1, [](Model& m) { m.FailRequest(8, 2); }},
+        {"done read fails", 2500, -1, false, kAll, -1, [](Model& m) { m.FailRequest(6, 2); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         LoaderBench bench;
+        bench.gpio.ExpectBitstreamSize(c.size);
         c.arrange(bench.gpio);
         const std::vector<uint8_t> bits = Bitstream(c.size);
         const std::string rbf = bench.dir.Write("fpga.rbf", bits);
-        CapturedOutput output;
-        FPGA fpga;
-        EXPECT_EQ(fpga.Configure(sim::kGpioDevicePath, rbf.c_str()), c.result);
-        output.Finish();
-        EXPECT_FALSE(fpga.IsConfigured());
-        EXPECT_EQ(output.err, "FPGA: Use RBF file: " + rbf +
-                                  "\n******FPGA config failed. Error code = " +
-                                  std::to_string(c.result) + "\n");
+        EXPECT_EQ(bench.Configure(rbf.c_str()), c.result);
+        EXPECT_EQ(bench.fpga.IsConfigured(), c.configured);
+        EXPECT_EQ(bench.err, c.configured ? LoadedLines(rbf)
+                                          : "FPGA: Use RBF file: " + rbf +
+                                                "\n******FPGA config failed. Error code = " +
+                                                std::to_string(c.result) + "\n");
+        const size_t delivered = std::min(c.bytesDelivered, bits.size());
         EXPECT_EQ(bench.gpio.Bitstream(),
-                  std::vector<uint8_t>(bits.begin(), bits.begin() + c.bytesDelivered));
-        EXPECT_EQ(Tail(Sequence(bench.gpio.ConfigRequests()), 5), kClosing);
-    }
-}
-
-TEST(FpgaLoader, NoTransferBufferMeansOnlyTheClosingSequence) {
-    REQUIRE_MOCK_ENVIRONMENT();
-    LoaderBench bench;
-    const std::string rbf = bench.dir.Write("fpga.rbf", Bitstream(100));
-    CapturedOutput output;
-    failNextBuffer = true;
-    EXPECT_EQ(FPGA().Configure(sim::kGpioDevicePath, rbf.c_str()), -107);
-    output.Finish();
-    EXPECT_EQ(output.err, "FPGA: Use RBF file: " + rbf +
-                              "\n******FPGA config failed. Error code = -107\n");
-    EXPECT_EQ(Sequence(bench.gpio.ConfigRequests()), kClosing);
-}
-
-TEST(FpgaLoader, OnlyTheFirstResetAndTheClosingRequestsMayFailWithoutStoppingTheLoad) {
-    REQUIRE_MOCK_ENVIRONMENT();
-    {
-        LoaderBench bench;
-        bench.gpio.FailRequest(7, 1);
-        bench.gpio.FailRequest(9, 1);
-        const std::string rbf = bench.dir.Write("fpga.rbf", Bitstream(100));
-        CapturedOutput output;
-        EXPECT_EQ(FPGA().Configure(sim::kGpioDevicePath, rbf.c_str()), 0);
-    }
-    {
-        // Request 20 failing alone turns a good load into its result.
-        LoaderBench bench;
-        bench.gpio.FailRequest(20, 1);
-        const std::string rbf = bench.dir.Write("fpga.rbf", Bitstream(100));
-        CapturedOutput output;
-        FPGA fpga;
-        EXPECT_EQ(fpga.Configure(sim::kGpioDevicePath, rbf.c_str()), -1);
-        output.Finish();
-        EXPECT_TRUE(fpga.IsConfigured());
-        EXPECT_EQ(output.err, "FPGA: Use RBF file: " + rbf + "\nFPGA configuration success!\n");
+                  std::vector<uint8_t>(bits.begin(), bits.begin() + delivered));
+        if (c.writes >= 0) {
+            EXPECT_EQ(bench.gpio.WriteCount(), c.writes);
+        }
+        const auto requests = Sequence(bench.gpio.ConfigRequests());
+        EXPECT_EQ(Tail(requests, 5), kClosing);
+        // Without a transfer buffer nothing but the closing sequence is sent.
+        if (c.result == -107) {
+            EXPECT_EQ(requests, kClosing);
+        }
     }
 }
 
@@ -231,10 +193,8 @@ TEST(FpgaLoader, MissingDeviceOrFile) {
                   "***** FPGA::Configure: Open /dev/fpga_config.0 failed!\n");
     }
     LoaderBench bench;
-    CapturedOutput output;
-    EXPECT_EQ(FPGA().Configure(sim::kGpioDevicePath, "/no/such.rbf"), -1);
-    output.Finish();
-    EXPECT_EQ(output.err,
+    EXPECT_EQ(bench.Configure("/no/such.rbf"), -1);
+    EXPECT_EQ(bench.err,
               "FPGA: Use RBF file: /no/such.rbf\n*****FPGA: Can't open RBF file /no/such.rbf\n");
     EXPECT_TRUE(bench.gpio.ConfigRequests().empty());
 }
@@ -246,19 +206,16 @@ TEST(FpgaLoader, EveryOutcomeClosesBothDescriptors) {
     REQUIRE_MOCK_ENVIRONMENT();
     LoaderBench bench;
     const std::string rbf = bench.dir.Write("fpga.rbf", Bitstream(100));
-    CapturedOutput output;
     // The emulation keeps a descriptor of its own from the first request on.
-    FPGA().Configure(sim::kGpioDevicePath, rbf.c_str());
+    bench.Configure(rbf.c_str());
     const size_t before = OpenDescriptors();
     for (int i = 0; i < 10; ++i) {
-        EXPECT_EQ(FPGA().Configure(sim::kGpioDevicePath, rbf.c_str()), 0);
-        EXPECT_EQ(FPGA().Configure(sim::kGpioDevicePath, "/no/such.rbf"), -1);
+        EXPECT_EQ(bench.Configure(rbf.c_str()), 0);
+        EXPECT_EQ(bench.Configure("/no/such.rbf"), -1);
         bench.gpio.ScriptStatus({1});
-        EXPECT_EQ(FPGA().Configure(sim::kGpioDevicePath, rbf.c_str()), -101);
+        EXPECT_EQ(bench.Configure(rbf.c_str()), -101);
     }
-    const size_t after = OpenDescriptors();
-    output.Finish();
-    EXPECT_LE(after, before + 2);
+    EXPECT_LE(OpenDescriptors(), before + 2);
 }
 
 // Installs a configuration of the test's own as the global one.
@@ -276,43 +233,29 @@ private:
     wxConfigBase* previous_ = nullptr;
 };
 
+// This test process never initialised wxWidgets: there is no application
+// object and no default configuration can be made.
 TEST(FpgaLoader, FileNameFromTheConfigurationUnlessGiven) {
     REQUIRE_MOCK_ENVIRONMENT();
     LoaderBench bench;
-    const std::vector<uint8_t> bits = Bitstream(1100);
-    const std::string configured = bench.dir.Write("configured.rbf", bits);
+    ASSERT_EQ(wxConfigBase::Set(nullptr), nullptr);
+    EXPECT_EQ(bench.Configure(nullptr), -1);
+    EXPECT_EQ(bench.err, kDefaultFileMissing);
+
+    const std::string configured = bench.dir.Write("configured.rbf", Bitstream(1100));
     const std::string given = bench.dir.Write("given.rbf", Bitstream(10));
     {
         OwnConfig config("[FPGA]\nrbfFilePath=" + configured + "\n");
-        CapturedOutput output;
-        EXPECT_EQ(FPGA().Configure(sim::kGpioDevicePath, nullptr), 0);
-        output.Finish();
-        EXPECT_EQ(output.err, "FPGA configuration success!\n");
-        EXPECT_EQ(bench.gpio.Bitstream(), bits);
-
-        CapturedOutput second;
-        EXPECT_EQ(FPGA().Configure(sim::kGpioDevicePath, given.c_str()), 0);
-        second.Finish();
-        EXPECT_EQ(second.err, "FPGA: Use RBF file: " + given + "\nFPGA configuration success!\n");
+        EXPECT_EQ(bench.Configure(nullptr), 0);
+        EXPECT_EQ(bench.err, "FPGA configuration success!\n");
+        EXPECT_EQ(bench.gpio.Bitstream(), Bitstream(1100));
+        EXPECT_EQ(bench.Configure(given.c_str()), 0);
+        EXPECT_EQ(bench.err, LoadedLines(given));
         EXPECT_EQ(bench.gpio.Bitstream(), Bitstream(10));
     }
-    OwnConfig empty("[Other]\nrbfFilePath=/elsewhere.rbf\n");
-    CapturedOutput output;
-    EXPECT_EQ(FPGA().Configure(sim::kGpioDevicePath, nullptr), -1);
-    output.Finish();
-    EXPECT_EQ(output.err, "*****FPGA: Can't open RBF file /usr/share/skarvik/data/fpga_s2.rbf\n");
-}
-
-// This test process never initialised wxWidgets: there is no application
-// object and no default configuration can be made.
-TEST(FpgaLoader, WithoutWxInitialisationTheDefaultFileIsUsed) {
-    REQUIRE_MOCK_ENVIRONMENT();
-    ASSERT_EQ(wxConfigBase::Set(nullptr), nullptr);
-    LoaderBench bench;
-    CapturedOutput output;
-    EXPECT_EQ(FPGA().Configure(sim::kGpioDevicePath, nullptr), -1);
-    output.Finish();
-    EXPECT_EQ(output.err, "*****FPGA: Can't open RBF file /usr/share/skarvik/data/fpga_s2.rbf\n");
+    OwnConfig other("[Other]\nrbfFilePath=/elsewhere.rbf\n");
+    EXPECT_EQ(bench.Configure(nullptr), -1);
+    EXPECT_EQ(bench.err, kDefaultFileMissing);
 }
 
 }  // namespace

@@ -18,6 +18,14 @@ timespec SteppingClock() {
     return now;
 }
 
+// What `timer` prints as its lap table.
+std::string Laps(LapTimer& timer) {
+    CapturedOutput output;
+    timer.printLaps();
+    output.Finish();
+    return output.out;
+}
+
 TEST(LapTimer, OneLinePerMarkWithElapsedIndexAndLap) {
     LapTimer timer;
     timer.Start(At(10, 0));
@@ -26,26 +34,19 @@ TEST(LapTimer, OneLinePerMarkWithElapsedIndexAndLap) {
     timer.Mark(At(9, 0));                 // before the start: negative
     timer.Mark(At(9, 1500000000));        // nanoseconds not normalised: 10.5 s
     timer.Mark(At(10000, 0));             // wider than the field
-    CapturedOutput output;
-    timer.printLaps();
-    output.Finish();
-    EXPECT_EQ(output.out,
+    EXPECT_EQ(Laps(timer),
               "   250.000\t0\t   250.000\n"
               "  1000.000\t1\t   750.000\n"
               " -1000.000\t2\t -2000.000\n"
               "   500.000\t3\t  1500.000\n"
               "9990000.000\t4\t9989500.000\n");
-}
 
-TEST(LapTimer, StartAndMarkTakeTheClock) {
-    LapTimer timer(SteppingClock);
-    timer.Start();
-    timer.Mark();
-    timer.Mark();
-    CapturedOutput output;
-    timer.printLaps();
-    output.Finish();
-    EXPECT_EQ(output.out, "     1.250\t0\t     1.250\n     2.500\t1\t     1.250\n");
+    // Without times given, Start and Mark read the timer's clock.
+    LapTimer ticking(SteppingClock);
+    ticking.Start();
+    ticking.Mark();
+    ticking.Mark();
+    EXPECT_EQ(Laps(ticking), "     1.250\t0\t     1.250\n     2.500\t1\t     1.250\n");
 }
 
 TEST(EventTimeline, IntervalTableOnStandardOutput) {
