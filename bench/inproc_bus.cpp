@@ -120,8 +120,8 @@ int __wrap_ioctl(int fd, unsigned long request, ...) {
     if (inproc::enabled && fd >= 0 && fd == inproc::gpioFd) {
         inproc::CountedCall(fd, request);
         // The pin record's level byte: 0, the ready level.
-        if (request == sim::GpioDeviceModel::Request(sim::kGpioGetPin)) {
-            static_cast<uint8_t*>(arg)[sim::kGpioPinRecordSize - 1] = 0;
+        if (request == GPIO_GET_PIN) {
+            static_cast<uint8_t*>(arg)[kGpioPinRecordSize - 1] = 0;
         }
         return 0;
     }
