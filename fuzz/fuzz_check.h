@@ -1,8 +1,8 @@
-// What every fuzz target shares: the check that stops a run, and a file of
-// this process under $TMPDIR that holds the current input.
+// What every fuzz target shares: the check that stops a run, and the input
+// as a file.
 #pragma once
 
-#include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -19,22 +19,12 @@
         }                                                                            \
     } while (0)
 
-// Rewrites the process's file with `bytes` and returns its path. The file
-// is removed when the process ends normally.
+// The current input as a file: an in-memory file of this process, rewritten
+// with `bytes` on every call; returns the path that opens it.
 inline const std::string& FuzzFile(const uint8_t* bytes, size_t size) {
-    static const struct File {
-        File() {
-            const char* dir = getenv("TMPDIR");
-            path = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/fuzz.XXXXXX";
-            const int fd = mkstemp(path.data());
-            FUZZ_CHECK(fd >= 0);
-            close(fd);
-        }
-        ~File() { unlink(path.c_str()); }
-        std::string path;
-    } file;
-    const int fd = open(file.path.c_str(), O_WRONLY | O_TRUNC);
-    FUZZ_CHECK(fd >= 0 && write(fd, bytes, size) == static_cast<ssize_t>(size));
-    close(fd);
-    return file.path;
+    static const int fd = memfd_create("fuzz-input", 0);
+    static const std::string path = "/proc/self/fd/" + std::to_string(fd);
+    FUZZ_CHECK(fd >= 0 && ftruncate(fd, 0) == 0);
+    FUZZ_CHECK(pwrite(fd, bytes, size, 0) == static_cast<ssize_t>(size));
+    return path;
 }
