@@ -21,7 +21,9 @@ struct DiagRun {
 // Runs `program` with `args`, collecting its status and both streams.
 DiagRun RunProgram(const TempDir& dir, const char* program, std::vector<std::string> args) {
     const std::string out = dir.File("out"), err = dir.File("err");
-    std::vector<char*> argv{const_cast<char*>(program)};
+    args.insert(args.begin(), program);
+    args = UnderEmulator(std::move(args));
+    std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
     fflush(nullptr);
@@ -31,7 +33,7 @@ DiagRun RunProgram(const TempDir& dir, const char* program, std::vector<std::str
         const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         dup2(o, 1);
         dup2(e, 2);
-        execv(argv[0], argv.data());
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     int status = 0;
