@@ -20,10 +20,7 @@ struct RegBench {
     explicit RegBench(bool registerNode = true) {
         EXPECT_TRUE(testbed.AddGpioDevice(gpio)) << testbed.LastError();
         EXPECT_TRUE(!registerNode || testbed.AddFpgaRegisterDevice(fpga)) << testbed.LastError();
-        Printed([&] { reg = Open(); });
-    }
-    std::unique_ptr<FPGAReg> Open() {
-        return std::make_unique<FPGAReg>(sim::kFpgaRegisterPath, rbf.c_str());
+        Printed([&] { reg = std::make_unique<FPGAReg>(sim::kFpgaRegisterPath, rbf.c_str()); });
     }
     // Sets registers on the device, reads them into the shadow and forgets
     // the transfers so far.
@@ -55,7 +52,7 @@ TEST(FpgaRegAccess, StartUpLoadsTheBitstreamThenSetsUpTheRegisterDevice) {
     EXPECT_EQ(bench.fpga.MaxSpeedHz(), 800000u);
     // The newest is the current instance until any of them goes.
     std::unique_ptr<FPGAReg> newer;
-    Printed([&] { newer = bench.Open(); });
+    Printed([&] { newer = std::make_unique<FPGAReg>(sim::kFpgaRegisterPath, bench.rbf.c_str()); });
     EXPECT_EQ(FPGAReg::GetInstance(), newer.get());
     bench.reg.reset();
     EXPECT_EQ(FPGAReg::GetInstance(), nullptr);
