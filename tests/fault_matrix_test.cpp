@@ -66,7 +66,9 @@ Result RunTool(const FaultRow& row) {
                       err = std::string(dir) + "/err";
     std::ofstream(in, std::ios::binary) << row.inputText;
     std::vector<std::string> args = row.args;
-    std::vector<char*> argv = {const_cast<char*>(TXBOOTLOAD_PATH)};
+    args.insert(args.begin(), TXBOOTLOAD_PATH);
+    args = UnderEmulator(std::move(args));
+    std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
 
@@ -80,7 +82,7 @@ Result RunTool(const FaultRow& row) {
         }
         dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
         dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
-        execv(argv[0], argv.data());
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     Result result;
