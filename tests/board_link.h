@@ -1,5 +1,4 @@
-// A link on the emulated board, past its first exchange, for the tests of the
-// link's typed operations.
+// A link on the emulated board, past its first exchange, for the typed operations' tests.
 #pragma once
 
 #include <vector>

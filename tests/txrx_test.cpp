@@ -35,6 +35,10 @@ TEST(Txrx, RequestFramesIdsAcksChecksumsAndTransferLengths) {
         EXPECT_EQ(bench.TransferLengths()[i], steps[i].transfer) << i;
     }
     EXPECT_EQ(std::tie(output.out, output.err), std::tuple("", kAssumeFresh));
+    // Each exchange waits the pause of the request before it (legacy timing).
+    EXPECT_EQ(bench.clock.pauses, (std::vector<int64_t>{4000000, 4000000, 200000000, 4000000,
+                                                        4000000, 4000000, 20000000, 4000000,
+                                                        60000000}));
 }
 
 TEST(Txrx, RequestIdsSkipZeroWhenTheCounterWraps) {
@@ -49,16 +53,13 @@ TEST(Txrx, RequestIdsSkipZeroWhenTheCounterWraps) {
 TEST(Txrx, ZeroOnlyBusPassesOnceThenFailsTypeAndId) {
     Bench bench({.silentFromExchange = 1});
     TxSpi& link = bench.Link();
-    const std::string zeroFrame = "**** Not valid message type\n"
-                                  "**** Wrong receive size Expect 88 != 0\n";
-    CapturedOutput first;
-    EXPECT_EQ(link.txrx(M_REQ_INFO, 8, 8), 0);  // a fresh link expects anything
-    first.Finish();
+    { CapturedOutput first; EXPECT_EQ(link.txrx(M_REQ_INFO, 8, 8), 0); }  // fresh: expects anything
     CapturedOutput second;
     EXPECT_EQ(link.txrx(M_NULL, 8, 88), MISSING_ACK | MESSAGE_TYPE_ERROR);
     second.Finish();
     EXPECT_EQ(second.err,
-              zeroFrame + "**** Not expected return message type expect=23 got=0\n"
+              "**** Not valid message type\n**** Wrong receive size Expect 88 != 0\n"
+              "**** Not expected return message type expect=23 got=0\n"
               "**** Cid error expect 1 cid=0 (0x01 != 0x00)\nTxSpi: Detected protocol version 0\n"
               "------TXSPI ERROR ----- request id:1  mt:M_REQ_INFO\n"
               "TXSPI:IN  <-- MyId=0 TxId=0 M_UNKNOWN 0     \n"
@@ -84,11 +85,13 @@ TEST(Txrx, WrongChecksumIsReportedWithTheLastTwoExchanges) {
         "000000000000000000000000352e322e310000000000"
         "00000000000031303230000000000000000000000000";
     EXPECT_EQ(fourth.out, "**** Assign unknown tx compleated id=0\n");
-    EXPECT_EQ(fourth.err, "**** Checksum error\n------TXSPI ERROR ----- request id:3  mt:M_REQ_INFO\n"
+    EXPECT_EQ(fourth.err, "**** Checksum error\n"
+                          "------TXSPI ERROR ----- request id:3  mt:M_REQ_INFO\n"
                           "TXSPI:IN  <-- MyId=2 TxId=3 M_NULL 0     \n"
                           "TXSPI:OUT --> MyId=3 TxId=2 M_REQ_INFO 0     \n"
                           "TXSPI:IN  <-- MyId=3 TxId=4 M_GET_INFO 1 *Checksum bad*    \n"
-                          "          * RX:" + dump + "\nTXSPI:OUT --> MyId=4 TxId=3 M_NULL 0     \n");
+                          "          * RX:" + dump +
+                              "\nTXSPI:OUT --> MyId=4 TxId=3 M_NULL 0     \n");
     // The reply with the bad checksum is not acknowledged.
     EXPECT_EQ(bench.Requests()[4], (Bytes{9, 5, 5, 8, 0, 0, 27, 0}));
 }
@@ -96,7 +99,8 @@ TEST(Txrx, WrongChecksumIsReportedWithTheLastTwoExchanges) {
 TEST(Txrx, ReportsAreMutedAfterTenFailuresInARowAndResumeAfterAGoodExchange) {
     Bench bench({.failIoctlFromExchange = 1, .failIoctlCount = 11, .shortTransferOnExchange = 13});
     TxSpi& link = bench.Link();
-    const std::string checks = "*** TXSPI ioctl error ret=-1 length=88\n**** Not valid message type\n"
+    const std::string checks = "*** TXSPI ioctl error ret=-1 length=88\n"
+                               "**** Not valid message type\n"
                                "**** Wrong receive size Expect 88 != 0\n" + kAssumeFresh +
                                "TxSpi: Detected protocol version 0\n";
     std::vector<std::string> errs;
@@ -108,19 +112,12 @@ TEST(Txrx, ReportsAreMutedAfterTenFailuresInARowAndResumeAfterAGoodExchange) {
     }
     EXPECT_EQ(errs[9], checks + "------TXSPI ERROR ----- request id:9  mt:M_NULL\n"
                        "TXSPI:IN  <-- MyId=0 TxId=0 M_UNKNOWN 4   *ioctl error*  \n"
-                       "          * RX:" + kZeros88 + "\nTXSPI:OUT --> MyId=10 TxId=0 M_NULL 0     \n");
+                       "          * RX:" + kZeros88 +
+                           "\nTXSPI:OUT --> MyId=10 TxId=0 M_NULL 0     \n");
     // The eleventh keeps the per-check messages only (the version is checked before the count).
     EXPECT_EQ(errs[10], checks);
     // After a good exchange the next failure, a transfer cut short, is reported again.
     EXPECT_TRUE(errs[12].starts_with("*** TXSPI ioctl error ret=7 length=8\n------TXSPI ERROR"));
-}
-
-TEST(Txrx, EachExchangeWaitsThePauseOfTheRequestBefore) {
-    Bench bench;  // legacy timing until GetInfo
-    TxSpi& link = bench.Link();
-    CapturedOutput output;
-    for (uint32_t type : {M_REQ_INFO, M_NULL, M_INIT, M_RESET, M_NULL}) link.txrx(type, 8, 8);
-    EXPECT_EQ(bench.clock.pauses, (std::vector<int64_t>{60000000, 4000000, 175000000, 5000000000}));
 }
 
 TEST(Txrx, FastTimingWaitsForTwoReadyReadingsOrEightSeconds) {
@@ -129,17 +126,18 @@ TEST(Txrx, FastTimingWaitsForTwoReadyReadingsOrEightSeconds) {
     std::array<uint8_t, kTransmitterInfoSize> info{};
     CapturedOutput output;
     ASSERT_EQ(link.GetInfo(info), 1020);
-    const struct { uint32_t type; Bytes levels; int readings; std::vector<int64_t> sleeps; } cases[] = {
-        {M_NULL, {}, 3, {500000}},  // two readings, one poll, the transfer's own reading
-        {M_NULL, {0, 1, 0, 0}, 5, {500000, 500000, 500000}},  // ready, busy, ready, ready
+    // Line levels; readings and sleeps before the transfer.
+    const struct { Bytes levels; int readings; std::vector<int64_t> sleeps; } cases[] = {
+        {{}, 3, {500000}},  // two readings, one poll, the transfer's own reading
+        {{0, 1, 0, 0}, 5, {500000, 500000, 500000}},  // ready, busy, ready, ready
     };
     for (const auto& c : cases) {
         bench.gpio.ScriptLevels(c.levels);
         const int before = bench.gpio.GetPinCount();
         bench.clock.sleeps.clear();
-        link.txrx(c.type, 8, 8);
-        EXPECT_EQ(bench.gpio.GetPinCount() - before, c.readings) << c.type;
-        EXPECT_EQ(bench.clock.sleeps, c.sleeps) << c.type;
+        link.txrx(M_NULL, 8, 8);
+        EXPECT_EQ(bench.gpio.GetPinCount() - before, c.readings);
+        EXPECT_EQ(bench.clock.sleeps, c.sleeps);
     }
     output.Finish();
     // Never ready: the link gives up eight seconds after the pause and
