@@ -6,7 +6,6 @@
 
 #include <array>
 #include <map>
-#include <string>
 
 #include "frame_io.h"
 #include "link_clock.h"

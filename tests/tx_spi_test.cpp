@@ -1,7 +1,5 @@
 // TxSpi's set-up, raw transfers, trace lines, protocol version, pauses and
 // simple commands, against the emulated spidev node and ready line.
-#include <linux/spi/spidev.h>
-
 #include <functional>
 #include <map>
 
@@ -117,17 +115,20 @@ TEST(TxSpiProtocol, PauseAfterEveryTypeInBothTimings) {
     }
 }
 
-TEST(TxInfo, SoftwareNumberChoosesTheTiming) {
+TEST(TxInfo, SoftwareNumberChoosesTheTimingAndNothingOldIsShownAfterAFailure) {
     const struct { const char* text; int number; bool fast; } cases[] = {
         {"994", 994, false}, {"995", 995, true},  {"1020", 1020, true},
         {"", 0, false},      {"0995", 995, true}, {" -7x", -7, false}};
     for (const auto& c : cases) {
-        Bench bench({.identity = {.softwareNumber = c.text}});
+        Bench bench({.identity = {.softwareNumber = c.text}, .failIoctlFromExchange = 3});
         TxSpi& link = bench.Link();
         std::array<uint8_t, kTransmitterInfoSize> info{};
         CapturedOutput output;
         EXPECT_EQ(link.GetInfo(info), c.number) << c.text;
         EXPECT_EQ(link.FastTiming(), c.fast) << c.text;
+        EXPECT_EQ(link.GetInfo(info), 0);  // the transfers fail from here on: nothing arrives
+        output.Finish();
+        EXPECT_TRUE(output.err.ends_with("\nProduct:\nRev:    \nSNR:    \nSW:()\n")) << c.text;
     }
 }
 

@@ -126,7 +126,6 @@ TEST(Txrx, FastTimingWaitsForTwoReadyReadingsOrEightSeconds) {
     std::array<uint8_t, kTransmitterInfoSize> info{};
     CapturedOutput output;
     ASSERT_EQ(link.GetInfo(info), 1020);
-    // Line levels; readings and sleeps before the transfer.
     const struct { Bytes levels; int readings; std::vector<int64_t> sleeps; } cases[] = {
         {{}, 3, {500000}},  // two readings, one poll, the transfer's own reading
         {{0, 1, 0, 0}, 5, {500000, 500000, 500000}},  // ready, busy, ready, ready
