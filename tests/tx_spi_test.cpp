@@ -146,6 +146,16 @@ TEST(TxInfo, AutoSetupSendsItsArgumentAndClearsTheFaultWord) {
                                   {9, 4, 5, 8, 3, 0, 29, 0}}));
 }
 
+TEST(TxInfo, AutoSetupTriesFourTimesWhenEveryTransferFails) {
+    Bench bench({.failIoctlFromExchange = 1});
+    TxSpi& link = bench.Link();
+    CapturedOutput output;
+    EXPECT_EQ(link.AutoSetup(0x55), IOCTL_ERROR);
+    output.Finish();
+    EXPECT_EQ(bench.board.ExchangeCount(), 8);
+    EXPECT_TRUE(output.err.ends_with("TXSPI:OUT --> MyId=8 TxId=0 M_NULL 0     \n"));
+}
+
 TEST(TxInfo, SetPolaritySendsTheInvertedFlagAndTheValue) {
     Bench bench;
     TxSpi& link = bench.Link();

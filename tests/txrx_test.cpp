@@ -41,6 +41,21 @@ TEST(Txrx, RequestFramesIdsAcksChecksumsAndTransferLengths) {
                                                         60000000}));
 }
 
+TEST(Txrx, RestartSendsStandbyWithNoReplyIdThenReset) {
+    Bench bench;
+    TxSpi& link = bench.Link();
+    CapturedOutput output;
+    link.txrx(M_NULL, 8, 8);
+    EXPECT_EQ(link.txrxRestart(), 0);
+    link.txrx(M_NULL, 8, 8);
+    output.Finish();
+    EXPECT_EQ(bench.Requests(),
+              (std::vector<Bytes>{{9, 1, 5, 8, 0, 0, 23, 0}, {19, 2, 5, 8, 0, 0, 34, 0},
+                                  {17, 3, 5, 8, 2, 0, 35, 0}, {9, 4, 5, 8, 0, 0, 26, 0}}));
+    EXPECT_EQ(std::tie(output.out, output.err),
+              std::tuple("TxSpi::txrxRestart\n", kAssumeFresh + "---- Assume correct cid=3\n"));
+}
+
 TEST(Txrx, RequestIdsSkipZeroWhenTheCounterWraps) {
     Bench bench({}, /*spidev=*/false);
     TxSpi& link = bench.Link();
@@ -166,16 +181,21 @@ TEST(Txrx, QueriesReadTheirWordsOrTryTenTimesAndSaySo) {
         EXPECT_EQ(link.RequestFaults(), faultWord);
         EXPECT_EQ(bench.board.ExchangeCount(), 4);  // one try each
     }
-    // A board that answers with zeros: every reply exchange fails, every
-    // request exchange passes, so the count never passes 10.
-    Bench bench({.silentFromExchange = 1});
-    TxSpi& link = bench.Link();
-    CapturedOutput output;
-    EXPECT_FALSE(link.RequestReady());
-    output.Finish();
-    EXPECT_EQ(bench.board.ExchangeCount(), 20);
-    EXPECT_TRUE(output.err.ends_with(
-        "MyId=20 TxId=0 M_NULL 0     \n**** TXSPI: Communication retries fails\n"));
+    // Zeros fail only the reply exchanges, so the count stays low; failed transfers pass 10.
+    const std::pair<sim::BoardConfig, std::string> failures[] = {
+        {{.silentFromExchange = 1},
+         "MyId=20 TxId=0 M_NULL 0     \n**** TXSPI: Communication retries fails\n"},
+        {{.failIoctlFromExchange = 1}, "**** Wrong receive size Expect 88 != 0\n" + kAssumeFresh},
+    };
+    for (const auto& [config, tail] : failures) {
+        Bench bench(config);
+        TxSpi& link = bench.Link();
+        CapturedOutput output;
+        EXPECT_FALSE(link.RequestReady());
+        output.Finish();
+        EXPECT_EQ(bench.board.ExchangeCount(), 20);
+        EXPECT_TRUE(output.err.ends_with(tail)) << output.err;
+    }
 }
 
 }  // namespace
