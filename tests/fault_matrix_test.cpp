@@ -156,46 +156,46 @@ const FaultRow kMatrix[] = {
              "Exception: fpga_reg:267 FPGAReg::ReadAllRegs() Failed!\nFPGA firmware version: 0\n"}},
 };
 
-TEST(FaultMatrix, EveryFaultGetsItsMessagesAndTheRunEnds) {
-    REQUIRE_MOCK_ENVIRONMENT();
+class FaultMatrix : public testing::TestWithParam<FaultRow> {};
+void PrintTo(const FaultRow& row, std::ostream* os) { *os << row.fault; }
+
+TEST_P(FaultMatrix, RowGetsItsMessagesAndTheRunEnds) {
+    const FaultRow& row = GetParam();
     ScratchDir dir;
-    const std::string rbf = dir / "fpga.rbf";
-    std::ofstream(rbf) << std::string(kRbf, '\x5A');
-    for (const FaultRow& row : kMatrix) {
-        SCOPED_TRACE(row.fault);
-        Board config;
-        row.board(config);
-        sim::FpgaRegisterModel registers;
-        Bench bench(config, !(row.missing & kSpidev), !(row.missing & kGpio));
-        EXPECT_TRUE((row.missing & kRegisters) || bench.testbed.AddFpgaRegisterDevice(registers));
-        row.fpga(bench.gpio), row.registers(registers);
-        std::vector<std::string> argv;
-        std::istringstream words(row.command);
-        for (std::string w; words >> w;) {
-            argv.push_back(w == "RBF" ? rbf : w == "txdiag" ? TXDIAG_PATH
-                           : w == "txbootload" ? TXBOOTLOAD_PATH : w);
-        }
-        const ProgramRun run =
-            argv.empty() ? RunLinkUnderSignals(bench) : RunProgram(argv, row.input, row.closed);
-        const std::string both = run.out + run.err;
-        std::string dialogue, l;  // the tool's standard output without the link's complaints
-        for (std::istringstream lines(run.out); std::getline(lines, l);) {
-            dialogue += l.starts_with("*") || l.starts_with("sysfs:") ? "" : l + "\n";
-        }
-        const bool confirmed = row.command.starts_with("txbootload") && !row.closed;
-        EXPECT_TRUE(!confirmed || dialogue.ends_with(kRun)) << run.out;
-        EXPECT_EQ(run.status, row.status);
-        for (const std::string& t : row.out) EXPECT_NE(run.out.find(t), npos) << t << run.out;
-        for (const std::string& t : row.err) EXPECT_NE(run.err.find(t), npos) << t << run.err;
-        for (const std::string& t : row.absent) EXPECT_EQ(both.find(t), npos) << t;
-        EXPECT_EQ(both.find("(null)"), npos);
-        if (argv.empty()) {
-            // Interrupted, the identity request's 60 ms pause still lasts its full length.
-            const std::vector<sim::BusRecord> records = bench.board.Records();
-            ASSERT_EQ(records.size(), 5u);
-            EXPECT_GE(NanosecondsBetween(records[0].time, records[1].time), 60000000);
-        }
+    std::ofstream(dir / "fpga.rbf") << std::string(kRbf, '\x5A');
+    Board config;
+    row.board(config);
+    sim::FpgaRegisterModel registers;
+    Bench bench(config, !(row.missing & kSpidev), !(row.missing & kGpio));
+    EXPECT_TRUE((row.missing & kRegisters) || bench.testbed.AddFpgaRegisterDevice(registers));
+    row.fpga(bench.gpio), row.registers(registers);
+    std::vector<std::string> argv;
+    std::istringstream words(row.command);
+    for (std::string w; words >> w;) {
+        argv.push_back(w == "RBF" ? dir / "fpga.rbf" : w == "txdiag" ? TXDIAG_PATH
+                       : w == "txbootload" ? TXBOOTLOAD_PATH : w);
+    }
+    const ProgramRun run =
+        argv.empty() ? RunLinkUnderSignals(bench) : RunProgram(argv, row.input, row.closed);
+    std::string dialogue, l;  // the tool's standard output without the link's complaints
+    for (std::istringstream lines(run.out); std::getline(lines, l);) {
+        dialogue += l.starts_with("*") || l.starts_with("sysfs:") ? "" : l + "\n";
+    }
+    const bool confirmed = row.command.starts_with("txbootload") && !row.closed;
+    EXPECT_TRUE(!confirmed || dialogue.ends_with(kRun)) << run.out;
+    EXPECT_EQ(run.status, row.status);
+    for (const std::string& t : row.out) EXPECT_NE(run.out.find(t), npos) << t << run.out;
+    for (const std::string& t : row.err) EXPECT_NE(run.err.find(t), npos) << t << run.err;
+    for (const std::string& t : row.absent) EXPECT_EQ((run.out + run.err).find(t), npos) << t;
+    EXPECT_EQ((run.out + run.err).find("(null)"), npos);
+    if (argv.empty()) {
+        // Interrupted, the identity request's 60 ms pause still lasts its full length.
+        const std::vector<sim::BusRecord> records = bench.board.Records();
+        ASSERT_EQ(records.size(), 5u);
+        EXPECT_GE(NanosecondsBetween(records[0].time, records[1].time), 60000000);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Rows, FaultMatrix, testing::ValuesIn(kMatrix));
 
 }  // namespace
