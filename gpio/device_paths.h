@@ -8,5 +8,8 @@ constexpr const char* kSpidevPath = "/dev/spidev0.1";
 // The FPGA configuration node; it also carries the GPIO requests, among them
 // the transmitter's ready line.
 constexpr const char* kGpioDevicePath = "/dev/fpga_config.0";
+// The FPGA register file. The register access takes its path from whoever
+// creates it; this is where the instrument has it.
+constexpr const char* kFpgaRegisterPath = "/dev/spidev1.0";
 // The platform GPIO directory; a pin's value file is <root>/<pin>/value.
 constexpr const char* GpioSysfsRoot = "/sys/devices/platform/skarvik-gpio";

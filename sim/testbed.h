@@ -21,9 +21,7 @@ namespace sim {
 
 using ::kGpioDevicePath;
 using ::kSpidevPath;
-// The FPGA register file's spidev node in the emulation (the system itself
-// leaves the path to whoever creates the register access).
-constexpr const char* kFpgaRegisterPath = "/dev/spidev1.0";
+using ::kFpgaRegisterPath;
 
 // The whole content of a file; empty when it cannot be read.
 std::string ReadFile(const std::string& path);

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "device_paths.h"
+
 namespace diag {
 
 // Exit statuses of txdiag and of every command.
@@ -19,12 +21,12 @@ constexpr int kExitUsage = 2;    // bad command line; usage already printed
 // Options that precede the command.
 struct Options {
     // spidev node of the transmitter link (--device PATH).
-    std::string device = "/dev/spidev0.1";
+    std::string device = kSpidevPath;
     // Where to report the time each step took (--timing DEST): empty for no
     // report, "-" for standard output, otherwise a file appended to.
     std::string timing;
     // spidev node of the FPGA's register file (--fpga-device PATH).
-    std::string fpgaDevice = "/dev/spidev1.0";
+    std::string fpgaDevice = kFpgaRegisterPath;
 };
 
 struct Command {
