@@ -34,10 +34,16 @@ set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
 # Test programs run under user-mode emulation, with the armhf C library's own
 # loader (-L /): the cross compiler's copy of the loader in
 # /usr/arm-linux-gnueabihf is an older build than the armhf libc6 that the
-# armhf libraries pull in, and that pair crashes in pthread_create. The
-# emulator, a host program, must not load umockdev's preload library itself:
-# the guest gets the armhf one through -E, and the tests' own LD_PRELOAD is
-# left out (tests/CMakeLists.txt).
-set(SKARVIK_ARMHF_PRELOAD "${_deps}/umockdev/usr/lib/arm-linux-gnueabihf/libumockdev-preload.so.0")
+# armhf libraries pull in, and that pair crashes in pthread_create.
+#
+# umockdev's preload library goes to the ARM program through -E, and the
+# tests' own LD_PRELOAD is left out (tests/CMakeLists.txt). Its path holds the
+# loader's $LIB: the ARM loader reads lib/arm-linux-gnueabihf there and finds
+# the armhf preload, a host loader reads lib/x86_64-linux-gnu (or its own
+# multiarch directory) and finds the host's (scripts/install-armhf links
+# both). The programs the tests start inherit that LD_PRELOAD: the emulator
+# that runs an ARM one is a host program, and so are the commands the tests
+# run under txsim, and each loader takes the preload of its own kind.
+set(SKARVIK_ARMHF_PRELOAD "${_deps}/preload/$LIB/libumockdev-preload.so.0")
 set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm -L / -E LD_PRELOAD=${SKARVIK_ARMHF_PRELOAD})
 set(SKARVIK_TEST_ENV "QEMU_LD_PREFIX=/")

@@ -103,8 +103,8 @@ FPGA::FPGA() : Device(L"FPGA", 0) {}
 
 FPGA::~FPGA() = default;
 
-int FPGA::downloadBitstream(int deviceFd, int rbfFd) {
-    FpgaConfigPort port(deviceFd);
+int FPGA::downloadBitstream(int deviceFd, int rbfFd, FpgaDriver& driver) {
+    FpgaConfigPort port(deviceFd, driver);
     int result = kFpgaNoBuffer;
     {
         std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kChunkSize]);
@@ -141,13 +141,13 @@ int FPGA::Configure(const char* devicePath, const char* rbfPath) {
         return -1;  // the device closes itself
     }
 
-    const int result = downloadBitstream(device.get(), rbf.get());
+    const int result = downloadBitstream(device.get(), rbf.get(), *driver_);
     if (result < 0) {
         fprintf(stderr, "******FPGA config failed. Error code = %d\n", result);
     } else {
         fputs("FPGA configuration success!\n", stderr);
         configured = true;
     }
-    const int closing = FpgaConfigPort(device.get()).Drive(kRs485Sel, 1);
+    const int closing = FpgaConfigPort(device.get(), *driver_).Drive(kRs485Sel, 1);
     return result < 0 ? result : closing;
 }

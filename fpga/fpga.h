@@ -6,6 +6,7 @@
 #include <wx/thread.h>
 
 #include "device.h"
+#include "fpga_driver.h"
 
 // Where the bitstream file is named, and the file used when it is not.
 constexpr const char* kFpgaRbfPathKey = "/FPGA/rbfFilePath";
@@ -35,6 +36,10 @@ public:
     // Opens and closes both descriptors within the call.
     int Configure(const char* devicePath, const char* rbfPath);
 
+    // Sends Configure's device requests and data through `driver` (the
+    // system calls until then). `driver` must outlive its use here.
+    void SetDriver(FpgaDriver& driver) { driver_ = &driver; }
+
     // Whether some Configure call has succeeded.
     bool IsConfigured() const { return configured; }
 
@@ -42,11 +47,14 @@ public:
     // The bitstream reaches the device whole and in order, or the result is
     // negative: 0 when the FPGA reports done, a negative request result, or
     // one of the kFpga... codes. The closing sequence runs in every case.
-    static int downloadBitstream(int deviceFd, int rbfFd);
+    // The device is reached through `driver`.
+    static int downloadBitstream(int deviceFd, int rbfFd,
+                                 FpgaDriver& driver = FpgaDriver::System());
 
 private:
     // Serialises the read of the process-wide configuration object.
     static wxMutex configLock;
 
     bool configured = false;
+    FpgaDriver* driver_ = &FpgaDriver::System();
 };

@@ -5,7 +5,28 @@
 
 #include <cerrno>
 
-int FpgaConfigPort::Ioctl(unsigned long request, uint8_t* arg) { return ::ioctl(fd_, request, arg); }
+namespace {
+
+class SystemFpgaDriver final : public FpgaDriver {
+public:
+    int Ioctl(int fd, unsigned long request, void* arg) override {
+        return ::ioctl(fd, request, arg);
+    }
+    ssize_t Write(int fd, const void* bytes, size_t length) override {
+        return ::write(fd, bytes, length);
+    }
+};
+
+}  // namespace
+
+FpgaDriver& FpgaDriver::System() {
+    static SystemFpgaDriver driver;
+    return driver;
+}
+
+int FpgaConfigPort::Ioctl(unsigned long request, uint8_t* arg) {
+    return driver_.Ioctl(fd_, request, arg);
+}
 
 int FpgaConfigPort::Drive(unsigned nr, uint8_t level) {
     return Ioctl(FpgaConfigWriteRequest(nr), &level);
@@ -17,7 +38,7 @@ int FpgaConfigPort::Read(unsigned nr, uint8_t* level) {
 
 bool FpgaConfigPort::WriteAll(const uint8_t* bytes, size_t length) {
     while (length > 0) {
-        const ssize_t written = ::write(fd_, bytes, length);
+        const ssize_t written = driver_.Write(fd_, bytes, length);
         if (written < 0 && errno == EINTR) continue;
         if (written <= 0) return false;
         bytes += written;

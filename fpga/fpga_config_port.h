@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "fpga_driver.h"
+
 // Request codes: _IOR('k', nr, 4) for the inputs, _IOW('k', nr, 4) for the
 // outputs. The argument is one byte whatever the size field says.
 constexpr unsigned long FpgaConfigReadRequest(unsigned nr) { return 0x80046B00UL + nr; }
@@ -12,8 +14,9 @@ constexpr unsigned long FpgaConfigWriteRequest(unsigned nr) { return 0x40046B00U
 
 class FpgaConfigPort {
 public:
-    // Talks to `fd`; does not take ownership.
-    explicit FpgaConfigPort(int fd) : fd_(fd) {}
+    // Talks to `fd` through `driver`; does not take ownership.
+    explicit FpgaConfigPort(int fd, FpgaDriver& driver = FpgaDriver::System())
+        : fd_(fd), driver_(driver) {}
 
     // Drives output `nr` to `level`; the ioctl result (negative on failure).
     int Drive(unsigned nr, uint8_t level);
@@ -29,4 +32,5 @@ private:
     int Ioctl(unsigned long request, uint8_t* arg);
 
     int fd_;
+    FpgaDriver& driver_;
 };

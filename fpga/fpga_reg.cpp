@@ -1,7 +1,6 @@
 // FPGAReg: construction, the register transfer and the unlocked primitives.
 #include <fcntl.h>
 #include <linux/spi/spidev.h>
-#include <sys/ioctl.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -55,7 +54,9 @@ void FPGAReg::SetUpSpi() {
     Ioctl(SPI_IOC_RD_MAX_SPEED_HZ, &speed);
 }
 
-int FPGAReg::Ioctl(unsigned long request, void* arg) { return ::ioctl(fd.get(), request, arg); }
+int FPGAReg::Ioctl(unsigned long request, void* arg) {
+    return driver_->Ioctl(fd.get(), request, arg);
+}
 
 int FPGAReg::RegisterSpiTransfer(uint8_t command, uint8_t data, uint8_t* received) {
     spi_ioc_transfer transfers[2];

@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "device_paths.h"
+#include "fpga_driver.h"
 #include "unique_fd.h"
 
 // The configuration node, which also carries the GPIO requests.
@@ -127,6 +128,9 @@ public:
 
     // A copy of the shadow, taken under the mutex.
     std::array<uint8_t, kFpgaRegisterCount> ShadowCopy();
+    // Sends the register device's requests through `driver` from now on
+    // (the system calls until then). `driver` must outlive its use here.
+    void SetDriver(FpgaDriver& driver) { driver_ = &driver; }
     // Whether the register device is open (a descriptor above 0).
     bool IsOpen() const { return fd.get() > 0; }
 
@@ -145,6 +149,7 @@ private:
 
     wxMutex mutex;
     UniqueFd fd;
+    FpgaDriver* driver_ = &FpgaDriver::System();
     int lastResult = 0;
     bool clkDivBit4 = false;
     const char* devicePath;

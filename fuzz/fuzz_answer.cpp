@@ -1,16 +1,9 @@
 // The operator's answer line: any bytes, any length, on standard input.
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
 #include "answer.h"
-
-#define FUZZ_CHECK(cond) \
-    do {                 \
-        if (!(cond)) abort(); \
-    } while (0)
+#include "fuzz_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     FILE* input = fmemopen(const_cast<uint8_t*>(bytes), size, "r");

@@ -7,23 +7,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
+#include "fuzz_check.h"
 #include "link_clock.h"
 #include "protocol.h"
 #include "tx_spi.h"
-
-// Stops the run with a message when a property of the link does not hold.
-#define FUZZ_CHECK(cond)                                                             \
-    do {                                                                             \
-        if (!(cond)) {                                                               \
-            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-            abort();                                                                 \
-        }                                                                            \
-    } while (0)
 
 // Time moves only when the link sleeps.
 class NoSleepClock final : public LinkClock {

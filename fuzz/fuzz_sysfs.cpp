@@ -1,38 +1,11 @@
 // The sysfs readers on arbitrary file contents.
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <string>
 
+#include "fuzz_check.h"
 #include "sysfs.h"
 
-#define FUZZ_CHECK(cond) \
-    do {                 \
-        if (!(cond)) abort(); \
-    } while (0)
-
-namespace {
-
-std::string TempFile() {
-    char path[] = "/tmp/fuzz-sysfs.XXXXXX";
-    int fd = mkstemp(path);
-    FUZZ_CHECK(fd >= 0);
-    close(fd);
-    return path;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
-    static const std::string path = TempFile();
-    int fd = open(path.c_str(), O_WRONLY | O_TRUNC);
-    FUZZ_CHECK(fd >= 0);
-    FUZZ_CHECK(write(fd, bytes, size) == static_cast<ssize_t>(size));
-    close(fd);
+    const std::string& path = FuzzFile(bytes, size);
 
     // Every buffer size from nothing to more than the file holds.
     for (size_t capacity : {size_t{0}, size_t{1}, size_t{2}, size_t{32}, size + 1}) {

@@ -1,5 +1,4 @@
-// A link on the emulated board, past its first exchange, for the tests of the
-// link's typed operations.
+// A link on the emulated board, past its first exchange, for the typed operations' tests.
 #pragma once
 
 #include <vector>
@@ -7,35 +6,28 @@
 #include "test_support.h"
 #include "tx_spi.h"
 
-// Construction and the first exchange (which prints the link's start-up
-// lines and its cid note) happen out of sight; the clock skips every pause.
-// With `identify` the link reads the identity first and so picks the board's
-// timing (fast for the default software number 1020).
+// The first exchange (or, with `identify`, the identity, which picks the
+// board's timing: fast for the default software number 1020) happens out of
+// sight; the clock skips every pause.
 struct BoardLink {
     explicit BoardLink(sim::BoardConfig config = {}, bool identify = false)
         : bench(std::move(config)) {
         link.SetClock(clock);
-        if (identify) {
-            std::array<uint8_t, kTransmitterInfoSize> info{};
-            link.GetInfo(info);
-        } else {
-            link.PollReply();
-        }
+        std::array<uint8_t, kTransmitterInfoSize> info{};
+        identify ? void(link.GetInfo(info)) : void(link.PollReply());
         quiet.Finish();
         first = bench.board.ExchangeCount();
     }
-
-    // Message types of the requests sent since construction's exchanges.
-    std::vector<int> Types() const {
-        std::vector<int> types;
-        for (const sim::BusRecord& r : Requests()) types.push_back(r.request[0]);
-        return types;
-    }
-    // The transfers since construction's exchanges.
+    // The transfers since construction, and their message types.
     std::vector<sim::BusRecord> Requests() const {
         std::vector<sim::BusRecord> records = bench.board.Records();
         records.erase(records.begin(), records.begin() + first);
         return records;
+    }
+    std::vector<int> Types() const {
+        std::vector<int> types;
+        for (const sim::BusRecord& r : Requests()) types.push_back(r.request[0]);
+        return types;
     }
 
     Bench bench;

@@ -1,128 +1,81 @@
 // txdiag's FPGA and registry commands end to end: the real executable runs
 // against the emulated configuration node and register device.
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "fpga_support.h"
-#include "test_support.h"
 
 namespace {
-
-struct DiagRun {
-    int status = -1;
-    std::string out, err;
-};
-
-// Runs `program` with `args`, collecting its status and both streams.
-DiagRun RunProgram(const TempDir& dir, const char* program, std::vector<std::string> args) {
-    const std::string out = dir.File("out"), err = dir.File("err");
-    std::vector<char*> argv{const_cast<char*>(program)};
-    for (std::string& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    fflush(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(o, 1);
-        dup2(e, 2);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadText(out), ReadText(err)};
-}
-
-DiagRun RunDiag(const TempDir& dir, std::vector<std::string> args) {
-    return RunProgram(dir, TXDIAG_PATH, std::move(args));
-}
 
 struct DiagBench {
     DiagBench() {
         EXPECT_TRUE(testbed.AddGpioDevice(gpio)) << testbed.LastError();
         EXPECT_TRUE(testbed.AddFpgaRegisterDevice(fpga)) << testbed.LastError();
-        rbf = dir.Write("fpga.rbf", Bitstream(1500));
     }
     sim::GpioDeviceModel gpio;
     sim::FpgaRegisterModel fpga;
     sim::Testbed testbed;
-    TempDir dir;
-    std::string rbf;
+    ScratchDir dir;
+    std::string rbf = WriteBitstream(dir, "fpga.rbf", 1500);
 };
 
-TEST(DiagFpga, CommandsPrintTheirResults) {
+TEST(DiagFpga, CommandsPrintTheirResultsAndStepTimes) {
     REQUIRE_MOCK_ENVIRONMENT();
     DiagBench bench;
     bench.fpga.SetRegister(29, 0x21);
     bench.fpga.PressKey(2, 0);
-    const std::string loaded = "FPGA: Use RBF file: " + bench.rbf + "\nFPGA configuration success!\n";
-    const std::string started = "Initialize FPGA\n" + loaded + "FPGA firmware version: 33\n";
-    struct Case {
+    const std::string started = "Initialize FPGA\n" + Loaded(bench.rbf);
+    const std::string init = started + "FPGA firmware version: 33\n";
+    const struct {
         std::vector<std::string> args;
         int status;
         std::string out, err;
     } cases[] = {
-        {{"fpga-load", bench.rbf}, 0, "", loaded},
-        {{"fpga-version", bench.rbf}, 0, "firmware version: 33 (0x21)\n", started},
-        {{"fpga-test", bench.rbf}, 0, "register self-test: 0 mismatches\n", started},
-        {{"fpga-keys", bench.rbf}, 0, "keys: input lines 0x01, output lines 0x04\n", started},
-        {{"devices"}, 0, "DEVICES:\nDEVICES END\n", ""},
-        {{"--fpga-device", "/dev/spidev9.9", "fpga-regs", bench.rbf}, 1,
-         "fpga_reg:*** Error: Can not open device /dev/spidev9.9 ErrNo=2\n",
-         "Initialize FPGA\n" + loaded},
+        {{TXDIAG_PATH, "fpga-load", bench.rbf}, 0, "", Loaded(bench.rbf)},
+        {{TXDIAG_PATH, "fpga-version", bench.rbf}, 0, "firmware version: 33 (0x21)\n", init},
+        {{TXDIAG_PATH, "fpga-test", bench.rbf}, 0, "register self-test: 0 mismatches\n", init},
+        {{TXDIAG_PATH, "fpga-keys", bench.rbf}, 0, "keys: input lines 0x01, output lines 0x04\n",
+         init},
+        {{TXDIAG_PATH, "devices"}, 0, "DEVICES:\nDEVICES END\n", ""},
+        {{TXDIAG_PATH, "--fpga-device", "/dev/spidev9.9", "fpga-regs", bench.rbf}, 1,
+         "fpga_reg:*** Error: Can not open device /dev/spidev9.9 ErrNo=2\n", started},
     };
-    for (Case& c : cases) {
-        SCOPED_TRACE(c.args[0]);
-        const DiagRun run = RunDiag(bench.dir, c.args);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[1]);
+        const ProgramRun run = RunProgram(c.args);
         EXPECT_EQ(run.status, c.status);
         EXPECT_EQ(run.out, c.out);
         EXPECT_EQ(run.err, c.err);
     }
     EXPECT_EQ(bench.gpio.Bitstream(), Bitstream(1500));
-}
 
-TEST(DiagFpga, StepTimesAreAppendedToTheTimingFile) {
-    REQUIRE_MOCK_ENVIRONMENT();
-    DiagBench bench;
-    const std::string report = bench.dir.File("times.txt");
+    // Step times: start-up, Init and the dump, twice, as lap table lines.
+    const std::string report = bench.dir / "times.txt";
     for (int i = 0; i < 2; ++i) {
-        EXPECT_EQ(RunDiag(bench.dir, {"--timing", report, "fpga-regs", bench.rbf}).status, 0);
+        EXPECT_EQ(RunProgram({TXDIAG_PATH, "--timing", report, "fpga-regs", bench.rbf}).status, 0);
     }
-    // Start-up, Init and the dump, twice; the line format is the lap table's.
-    std::istringstream lines(ReadText(report));
-    std::vector<std::string> indices;
-    for (std::string line; std::getline(lines, line);) {
-        indices.push_back(line.substr(line.find('\t') + 1, 1));
-    }
-    EXPECT_EQ(indices, (std::vector<std::string>{"0", "1", "2", "0", "1", "2"}));
+    std::istringstream lines(sim::ReadFile(report));
+    std::string indices;
+    for (std::string line; std::getline(lines, line);) indices += line.substr(line.find('\t'), 3);
+    EXPECT_EQ(indices, "\t0\t\t1\t\t2\t\t0\t\t1\t\t2\t");
 
-    const std::string missing = bench.dir.File("no/such/file");
-    const DiagRun run = RunDiag(bench.dir, {"--timing", missing, "devices"});
+    const std::string missing = bench.dir / "no/such/file";
+    const ProgramRun run = RunProgram({TXDIAG_PATH, "--timing", missing, "devices"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "txdiag: cannot open " + missing + ": No such file or directory\n");
 }
 
 // txsim's FPGA options reach the emulated devices.
 TEST(DiagFpga, UnderTxsimWithItsFpgaOptions) {
-    TempDir dir;
-    const std::string rbf = dir.Write("fpga.rbf", Bitstream(2100));
-    const DiagRun run = RunProgram(
-        dir, SIM_TXSIM,
-        {"--fpga-partial-writes", "100", "--fpga-version", "7", "--fpga-no-signature",
-         "--fpga-key", "0,1", "--", TXDIAG_PATH, "fpga-keys", rbf});
+    ScratchDir dir;
+    const std::string rbf = WriteBitstream(dir, "fpga.rbf", 2100);
+    const ProgramRun run = RunProgram({SIM_TXSIM, "--fpga-partial-writes", "100",
+                                       "--fpga-version", "7", "--fpga-no-signature", "--fpga-key",
+                                       "0,1", "--", TXDIAG_PATH, "fpga-keys", rbf});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "keys: input lines 0x02, output lines 0x01\n");
-    EXPECT_EQ(run.err, "Initialize FPGA\nFPGA: Use RBF file: " + rbf +
-                           "\nFPGA configuration success!\nFPGAReg::Init timeout\n"
-                           "FPGA firmware version: 7\n");
-
-    const DiagRun bad = RunProgram(dir, SIM_TXSIM, {"--fpga-key", "3,1", "--", TXDIAG_PATH});
+    EXPECT_EQ(run.err, "Initialize FPGA\n" + Loaded(rbf) +
+                           "FPGAReg::Init timeout\nFPGA firmware version: 7\n");
+    const ProgramRun bad = RunProgram({SIM_TXSIM, "--fpga-key", "3,1", "--", TXDIAG_PATH});
     EXPECT_EQ(bad.status, 2);
     EXPECT_EQ(bad.err, "txsim: bad value '3,1' for --fpga-key\n");
 }

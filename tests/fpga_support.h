@@ -1,71 +1,47 @@
-// Shared pieces of the FPGA tests: a temporary directory, bitstream files
-// and a clock that records the FPGA code's sleeps instead of sleeping.
+// Shared pieces of the FPGA, registry and timing tests: captured output,
+// bitstream files, the loader's success lines and a clock that records the
+// FPGA code's sleeps instead of sleeping.
 #pragma once
 
-#include <stdlib.h>
-
 #include <cstdint>
-#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
-#include <vector>
 
 #include "fpga_clock.h"
+#include "test_support.h"
 
-// A fresh directory below $TMPDIR (or /tmp), removed with everything in it
-// when the test ends, passed or failed.
-class TempDir {
-public:
-    TempDir() {
-        const char* base = getenv("TMPDIR");
-        std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                              "/fpgatest.XXXXXX";
-        if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-
-    // Writes `bytes` to `name` in the directory; returns the file's path.
-    std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) const {
-        const std::string path = File(name);
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()),
-                   static_cast<std::streamsize>(bytes.size()));
-        return path;
-    }
-
-private:
-    std::string path_;
-};
-
-inline std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+// What `run` printed: its standard output, then its standard error.
+inline std::string Printed(const std::function<void()>& run) {
+    CapturedOutput output;
+    run();
+    output.Finish();
+    return output.out + output.err;
 }
 
 // `size` bytes in which neighbouring chunks differ, so a lost, doubled or
 // reordered piece shows.
-inline std::vector<uint8_t> Bitstream(size_t size) {
-    std::vector<uint8_t> bytes(size);
+inline Bytes Bitstream(size_t size) {
+    Bytes bytes(size);
     uint32_t x = 0x12345678;
-    for (uint8_t& b : bytes) {
-        x = x * 1103515245u + 12345u;
-        b = static_cast<uint8_t>(x >> 16);
-    }
+    for (uint8_t& b : bytes) x = x * 1103515245u + 12345u, b = static_cast<uint8_t>(x >> 16);
     return bytes;
 }
 
-// Records every sleep of the FPGA code and returns at once.
-class RecordingFpgaClock final : public FpgaClock {
-public:
+// Writes Bitstream(size) to `name` in `dir`; returns the file's path.
+inline std::string WriteBitstream(const ScratchDir& dir, const std::string& name, size_t size) {
+    const Bytes bytes = Bitstream(size);
+    std::ofstream(dir / name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(size));
+    return dir / name;
+}
+
+inline std::string Loaded(const std::string& rbf) {
+    return "FPGA: Use RBF file: " + rbf + "\nFPGA configuration success!\n";
+}
+
+struct RecordingFpgaClock final : FpgaClock {
     void SleepMicroseconds(uint32_t microseconds) override { micros.push_back(microseconds); }
     void SleepMilliseconds(uint32_t milliseconds) override { millis.push_back(milliseconds); }
-    std::vector<uint32_t> micros;
-    std::vector<uint32_t> millis;
+    std::vector<uint32_t> micros, millis;
 };

@@ -6,42 +6,23 @@
 
 #include <array>
 #include <map>
-#include <string>
 
 #include "frame_io.h"
 #include "link_clock.h"
 #include "protocol.h"
 
-TEST(MessageCatalogue, NamesReplyTypesAndModeChanges) {
-    const std::string names =
-        "M_UNKNOWN M_INIT M_ON M_SETUP M_READY M_REQ_READY M_STATUS M_REQ_STATUS M_SETPOLARITY "
-        "M_NULL M_SETMODE M_MODE M_12 M_REQ_MODE M_SET_LIMIT M_REQ_LIMIT M_SETRAW M_RESET "
-        "M_AUTO_SETUP M_STANDBY M_TX_CHECK M_BOOT_LOAD_MODE M_REQ_INFO M_GET_INFO M_GET_LIMIT "
-        "M_SET_INFO M_REQ_FAULTS M_FAULTS M_REQ_VALUE M_GET_VALUE M_REQ_SNAPSHOT M_SNAPSHOT "
-        "M_REQ_INFO_UPPER M_GET_INFO_UPPER M_SET_INFO_UPPER M_SET_SETTING_INT_VALUE "
-        "M_REQ_SETTING_INT_VALUE M_GET_SETTING_INT_VALUE M_SET_SETTING_FLOAT_VALUE "
-        "M_REQ_SETTING_FLOAT_VALUE M_GET_SETTING_FLOAT_VALUE *** Unknown message *** "
-        "*** Unknown message ***";
+TEST(MessageCatalogue, RepliesModeChangesAndReplyLengths) {
     // Requests that are answered by more than an acknowledgement.
-    const std::map<uint32_t, int32_t> replies = {{0, 0},   {5, 4},   {7, 6},   {13, 11},
-                                                 {15, 24}, {22, 23}, {26, 27}, {28, 29},
-                                                 {30, 31}, {32, 33}, {36, 37}, {39, 40}};
-    std::string printed;
-    for (uint32_t type = 0; type <= 41; ++type) printed += std::string(MessageName(type)) + " ";
-    EXPECT_EQ(printed + MessageName(255), names);
+    const std::map<uint32_t, int32_t> replies = {{0, 0},   {5, 4},   {7, 6},   {13, 11}, {15, 24},
+        {22, 23}, {26, 27}, {28, 29}, {30, 31}, {32, 33}, {36, 37}, {39, 40}};
     for (uint32_t type = 0; type < kMessageTypeCount; ++type) {
         const MessageDescriptor& e = MessageCatalogue[type];
-        EXPECT_EQ(e.id, static_cast<int32_t>(type));
         EXPECT_EQ(e.replyType, replies.contains(type) ? replies.at(type) : 9) << e.name;
         const bool changesMode = type == 1 || type == 3 || type == 10 || type == 18 || type == 19;
         EXPECT_EQ(e.modeChange, changesMode ? 1 : 0) << e.name;
     }
-}
-
-TEST(MessageCatalogue, ReplyLengths) {
-    const std::map<uint32_t, uint32_t> lengths = {{9, 8},   {4, 16},  {6, 76},  {11, 12},
-                                                  {27, 12}, {24, 20}, {29, 20}, {37, 16},
-                                                  {40, 16}, {31, 200}, {23, 88}, {33, 88}};
+    const std::map<uint32_t, uint32_t> lengths = {{9, 8},   {4, 16},  {6, 76},  {11, 12}, {27, 12},
+        {24, 20}, {29, 20}, {37, 16}, {40, 16}, {31, 200}, {23, 88}, {33, 88}};
     for (uint32_t type = 0; type < 256; ++type) {
         EXPECT_EQ(ReplyLength(type), lengths.contains(type) ? lengths.at(type) : 88u) << type;
         EXPECT_EQ(IsReplyType(type), lengths.contains(type)) << type;
@@ -49,17 +30,7 @@ TEST(MessageCatalogue, ReplyLengths) {
     EXPECT_EQ(DefaultReplyLength(), 88u);
 }
 
-TEST(FrameFormat, ChecksumAndHeader) {
-    std::array<uint8_t, 8> header{9, 1, 5, 8, 0, 0, 0, 0};
-    EXPECT_EQ(Checksum16(header.data(), 8), 23);
-    FrameHeader h = FrameHeader::Read(header);
-    h.checksum = frameChecksum(header, 8);
-    EXPECT_TRUE(h.Write(header) && header == (std::array<uint8_t, 8>{9, 1, 5, 8, 0, 0, 23, 0}));
-    const std::array<uint8_t, 8> reply{23, 4, 5, 88, 3, 9, 0x34, 0x12};
-    const FrameHeader r = FrameHeader::Read(reply);
-    EXPECT_EQ(std::tuple(r.type, r.frameId, r.version, r.length, r.ackId, r.reserved, r.checksum),
-              std::tuple(23, 4, 5, 88, 3, 9, 0x1234));
-
+TEST(FrameFormat, Checksum) {
     // 200 bytes of 255 sum to 51000: -14536 as a signed value, 0x38 0xC7 in a
     // frame, whose own checksum bytes count as 0.
     std::vector<uint8_t> full(202, 255);
@@ -74,32 +45,22 @@ TEST(FrameFormat, ChecksumAndHeader) {
 
 TEST(FrameFormat, LittleEndianAndBoundedAccess) {
     std::array<uint8_t, 6> buf{0x01, 0x02, 0x03, 0x04, 0x05, 0x06};
-    EXPECT_EQ(ReadU8(buf, 5), 0x06);
-    EXPECT_EQ(ReadU16LE(buf, 4), 0x0605);
-    EXPECT_EQ(ReadU32LE(buf, 2), 0x06050403u);
+    EXPECT_EQ(std::tuple(ReadU8(buf, 5), ReadU16LE(buf, 4), ReadU32LE(buf, 2)),
+              std::tuple(0x06, 0x0605, 0x06050403u));
     // Just past the end, and where offset + width wraps around.
-    for (auto [a8, a16, a32] : {std::array<size_t, 3>{6, 5, 3}, {SIZE_MAX, SIZE_MAX - 1, SIZE_MAX - 3}}) {
+    for (auto [a8, a16, a32] :
+         {std::array<size_t, 3>{6, 5, 3}, {SIZE_MAX, SIZE_MAX - 1, SIZE_MAX - 3}}) {
         EXPECT_FALSE(ReadU8(buf, a8) || ReadU16LE(buf, a16) || ReadU32LE(buf, a32)) << a8;
-        EXPECT_FALSE(WriteU8(buf, a8, 0) || WriteU16LE(buf, a16, 0) || WriteU32LE(buf, a32, 0)) << a8;
+        EXPECT_FALSE(WriteU8(buf, a8, 0) || WriteU16LE(buf, a16, 0) || WriteU32LE(buf, a32, 0));
     }
-    EXPECT_TRUE(WriteU32LE(buf, 2, 0x11223344));
-    EXPECT_TRUE(WriteU16LE(buf, 0, 0xA1B2));
+    EXPECT_TRUE(WriteU32LE(buf, 2, 0x11223344) && WriteU16LE(buf, 0, 0xA1B2));
     EXPECT_EQ(buf, (std::array<uint8_t, 6>{0xB2, 0xA1, 0x44, 0x33, 0x22, 0x11}));
-}
-
-TEST(ProtocolVersions, VersionNumbersAndHook) {
-    EXPECT_EQ(std::tuple(ProtocolV4.version, ProtocolV5.version), std::tuple(4, 5));
-    EXPECT_EQ(ProtocolV4.hook(0xDEADBEEF, 1), 0xDEADBEEFu);
-    EXPECT_EQ(ProtocolV5.hook(0xDEADBEEF, 1), 0xDEADBEEFu);
 }
 
 TEST(TimeArithmetic, CarriesIntoSecondsAndComparesInstants) {
     struct { timespec start; int64_t add; timespec sum; } cases[] = {
-        {{0, 600000000}, 1500000000, {2, 100000000}},
-        {{0, 500000000}, 500000000, {1, 0}},
-        {{5, 100}, -200, {5, -100}},  // a negative remainder is left as it is
-        {{3, 999999999}, 1, {4, 0}},
-    };
+        {{0, 600000000}, 1500000000, {2, 100000000}}, {{0, 500000000}, 500000000, {1, 0}},
+        {{5, 100}, -200, {5, -100}}, {{3, 999999999}, 1, {4, 0}}};  // negative remainders stay
     for (auto [t, add, sum] : cases) {
         AddNanoseconds(t, add);
         EXPECT_EQ(std::tuple(t.tv_sec, t.tv_nsec), std::tuple(sum.tv_sec, sum.tv_nsec)) << add;
@@ -111,11 +72,9 @@ TEST(TimeArithmetic, CarriesIntoSecondsAndComparesInstants) {
     EXPECT_FALSE(TimeReached({7, 4}, {7, 5}));
 }
 
-void IgnoreAlarm(int) {}
-
 TEST(TimeArithmetic, APauseInterruptedByASignalLastsToItsDeadline) {
     struct sigaction action {};
-    action.sa_handler = IgnoreAlarm;  // no SA_RESTART: the sleep sees EINTR
+    action.sa_handler = [](int) {};  // no SA_RESTART: the sleep sees EINTR
     struct sigaction old {};
     ASSERT_EQ(sigaction(SIGALRM, &action, &old), 0);
     itimerval timer{};

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "link_clock.h"
+#include "target_program.h"
 #include "testbed.h"
 #include "tx_spi.h"
 
@@ -125,6 +126,7 @@ struct ProgramRun {
 // never becomes ready costs seconds, not the whole test timeout.
 inline ProgramRun RunProgram(std::vector<std::string> argv, const std::string& input = "",
                              bool closeInput = false, void (*whileRunning)(pid_t) = nullptr) {
+    argv = UnderEmulator(std::move(argv));
     ScratchDir dir;
     const std::string in = dir / "in", out = dir / "out", err = dir / "err";
     if (FILE* f = std::fopen(in.c_str(), "w")) std::fputs(input.c_str(), f), std::fclose(f);
@@ -137,7 +139,7 @@ inline ProgramRun RunProgram(std::vector<std::string> argv, const std::string& i
         if (closeInput) close(0); else dup2(open(in.c_str(), O_RDONLY), 0);
         dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
         dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
-        execv(args[0], args.data());
+        execvp(args[0], args.data());
         _exit(127);
     }
     if (whileRunning != nullptr) whileRunning(pid);

@@ -1,11 +1,8 @@
 // The timing reports byte for byte: the lap table, the event table on
 // standard output and appended to files, and times that are not normalised.
-#include <string>
-
 #include "event_timeline.h"
 #include "fpga_support.h"
 #include "lap_timer.h"
-#include "test_support.h"
 
 namespace {
 
@@ -18,27 +15,16 @@ timespec SteppingClock() {
     return now;
 }
 
-// What `timer` prints as its lap table.
-std::string Laps(LapTimer& timer) {
-    CapturedOutput output;
-    timer.printLaps();
-    output.Finish();
-    return output.out;
-}
-
 TEST(LapTimer, OneLinePerMarkWithElapsedIndexAndLap) {
     LapTimer timer;
     timer.Start(At(10, 0));
-    timer.Mark(At(10, 250000000));
-    timer.Mark(At(11, 0));
-    timer.Mark(At(9, 0));                 // before the start: negative
-    timer.Mark(At(9, 1500000000));        // nanoseconds not normalised: 10.5 s
-    timer.Mark(At(10000, 0));             // wider than the field
-    EXPECT_EQ(Laps(timer),
+    for (timespec mark : {At(10, 250000000), At(11, 0), At(9, 0), At(9, 1500000000), At(10000, 0)})
+        timer.Mark(mark);
+    EXPECT_EQ(Printed([&] { timer.printLaps(); }),
               "   250.000\t0\t   250.000\n"
               "  1000.000\t1\t   750.000\n"
-              " -1000.000\t2\t -2000.000\n"
-              "   500.000\t3\t  1500.000\n"
+              " -1000.000\t2\t -2000.000\n"  // before the start
+              "   500.000\t3\t  1500.000\n"  // nanoseconds not normalised: 10.5 s
               "9990000.000\t4\t9989500.000\n");
 
     // Without times given, Start and Mark read the timer's clock.
@@ -46,16 +32,18 @@ TEST(LapTimer, OneLinePerMarkWithElapsedIndexAndLap) {
     ticking.Start();
     ticking.Mark();
     ticking.Mark();
-    EXPECT_EQ(Laps(ticking), "     1.250\t0\t     1.250\n     2.500\t1\t     1.250\n");
+    EXPECT_EQ(Printed([&] { ticking.printLaps(); }),
+              "     1.250\t0\t     1.250\n     2.500\t1\t     1.250\n");
 }
 
-TEST(EventTimeline, IntervalTableOnStandardOutput) {
-    struct Case {
+// Each table on standard output and appended to a named file.
+TEST(EventTimeline, IntervalTableOnStandardOutputOrAppendedToFiles) {
+    ScratchDir dir;
+    const struct {
         std::vector<std::pair<timespec, std::string>> events;
-        const char* table;
+        std::string table;
     } cases[] = {
-        {{}, ""},
-        {{{At(5, 0), "A"}}, "0\t     0.000\t-\t     0.000\t     0.000\tA\n"},
+        {{}, ""},  // the file is still made
         {{{At(7, 0), "open"}, {At(7, 1500000), "load"}, {At(7, 4000000), "done"}},
          "0\t     0.000\t-\t     1.500\t     1.500\topen\n"
          "1\t     1.500\t-\t     4.000\t     2.500\tload\n"
@@ -65,43 +53,29 @@ TEST(EventTimeline, IntervalTableOnStandardOutput) {
          "0\t     0.000\t-\t   500.000\t   500.000\ta b\n"
          "1\t   500.000\t-\t   500.000\t     0.000\t\n"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         EventTimeline timeline;
         for (const auto& [time, label] : c.events) timeline.AddEvent(label, time);
-        CapturedOutput output;
-        timeline.writeReport(nullptr);
-        output.Finish();
-        EXPECT_EQ(output.out, c.table);
+        const std::string file = dir / std::to_string(c.events.size());
+        EXPECT_EQ(Printed([&] {
+                      timeline.writeReport(nullptr);
+                      timeline.writeReport(file.c_str());
+                      timeline.writeReport(file.c_str());
+                  }),
+                  c.table);
+        EXPECT_TRUE(std::filesystem::exists(file));
+        EXPECT_EQ(sim::ReadFile(file), c.table + c.table);
     }
-}
-
-TEST(EventTimeline, ReportsAreAppendedToTheNamedOrDefaultFile) {
-    TempDir dir;
-    const std::string named = dir.File("named.txt");
-    const std::string fallback = dir.File("default.txt");
+    // Without a name the default file; a file that cannot be opened is skipped.
+    const std::string fallback = dir / "default";
     EventTimeline timeline(fallback.c_str(), SteppingClock);
-
-    timeline.writeReport(nullptr);  // no events: the file is still made
-    EXPECT_TRUE(std::filesystem::exists(fallback));
-    EXPECT_EQ(ReadText(fallback), "");
-
-    timeline.AddEvent("x", At(1, 0));
-    timeline.AddEvent("y", At(1, 2000000));
-    const std::string table =
-        "0\t     0.000\t-\t     2.000\t     2.000\tx\n"
-        "1\t     2.000\t-\t     2.000\t     0.000\ty\n";
-    CapturedOutput output;
-    timeline.writeReport(named.c_str());
-    timeline.writeReport(named.c_str());
-    timeline.writeReport(nullptr);
-    timeline.writeReport(dir.File("missing/dir.txt").c_str());  // swallowed
-    output.Finish();
-    EXPECT_EQ(output.out, "");
-    EXPECT_EQ(ReadText(named), table + table);
-    EXPECT_EQ(ReadText(fallback), table);
-
-    timeline.Clear();
     timeline.AddEvent("now");
+    EXPECT_EQ(Printed([&] {
+                  timeline.writeReport(nullptr);
+                  timeline.writeReport((dir / "missing/dir.txt").c_str());
+              }),
+              "");
+    EXPECT_EQ(sim::ReadFile(fallback), "0\t     0.000\t-\t     0.000\t     0.000\tnow\n");
     EXPECT_EQ(timeline.Events().back().time.tv_sec, 100);
 }
 

@@ -1,7 +1,6 @@
-// TxSpi's set-up, raw transfers, trace lines, protocol version and pauses,
-// against the emulated spidev node and ready line.
-#include <linux/spi/spidev.h>
-
+// TxSpi's set-up, raw transfers, trace lines, protocol version, pauses and
+// simple commands, against the emulated spidev node and ready line.
+#include <functional>
 #include <map>
 
 #include "test_support.h"
@@ -13,9 +12,8 @@ const std::string kVersion5 = "TxSpi: Detected protocol version 5\n";
 TEST(TxSpiSetup, NodesPresentAndMissing) {
     const std::string noSpidev = "******* Error: TxSpi can't open device /dev/spidev0.1\n";
     const std::string noGpio = "gpio:*** Error: Can not open device /dev/fpga_config.0 ErrNo=2\n";
-    // The speed the driver settles on (0: as asked), the nodes, what is printed.
+    // The speed the driver settles on, the nodes, what is printed.
     const struct { uint32_t speedHz; bool spidev, gpioNode; std::string err, out; } cases[] = {
-        {0, true, true, kVersion5, "TXspi speed=800000\n"},
         {781250, true, true, kVersion5, "TXspi speed=781250\n"},
         {0, false, true, kVersion5 + noSpidev, ""},
         {0, false, false, kVersion5 + noSpidev, noGpio},
@@ -29,12 +27,6 @@ TEST(TxSpiSetup, NodesPresentAndMissing) {
         // SPI mode 1, 8 bits per word.
         EXPECT_EQ(std::tuple(bench.board.Mode(), bench.board.BitsPerWord()),
                   c.spidev ? std::tuple(1, 8) : std::tuple(0, 0));
-        // Without the node a transfer moves nothing.
-        std::array<uint8_t, 8> frame{};
-        CapturedOutput output;
-        EXPECT_EQ(link.SpiTransfer(8, frame.data(), frame.data()), c.spidev ? 0 : IOCTL_ERROR);
-        output.Finish();
-        EXPECT_EQ(output.err, c.spidev ? "" : "*** TXSPI ioctl error ret=0 length=8\n");
     }
 }
 
@@ -76,19 +68,17 @@ TEST(TxSpiTrace, HistoryLines) {
         {{1, 300, 1, 2, 0}, "TXSPI:OUT --> MyId=1 TxId=2 *** Unknown message *** 0     \n"},
         {{1, 265, 1, 2, 0}, "TXSPI:OUT --> MyId=1 TxId=2 M_NULL 0     \n"},  // low byte 9
     };
-    for (const auto& [record, line] : cases) {
-        CapturedOutput output;
-        link.PrintTrace(record);
-        output.Finish();
-        EXPECT_EQ(output.err, line);
-    }
+    std::string lines;
+    CapturedOutput output;
+    for (const auto& [record, line] : cases) link.PrintTrace(record), lines += line;
+    output.Finish();
+    EXPECT_EQ(output.err, lines);
 }
 
 TEST(TxSpiProtocol, VersionAdoption) {
     Bench bench;
     TxSpi& link = bench.Link();
-    // 4 is announced once; an unknown version selects 5. With more than ten
-    // errors counted the link stops announcing.
+    // 4 is announced once; an unknown version selects 5; past ten errors nothing is announced.
     const struct { int errors, version; const ProtocolDescriptor* p; bool announced; } steps[] = {
         {0, 4, &ProtocolV4, true},  {0, 4, &ProtocolV4, false}, {0, 0, &ProtocolV5, true},
         {0, 5, &ProtocolV5, false}, {10, 4, &ProtocolV4, true}, {11, 5, &ProtocolV5, false}};
@@ -97,20 +87,19 @@ TEST(TxSpiProtocol, VersionAdoption) {
         CapturedOutput output;
         EXPECT_TRUE(link.CheckProtocolVersion(s.version));
         output.Finish();
-        const std::string line = "TxSpi: Detected protocol version " + std::to_string(s.version) + "\n";
-        EXPECT_EQ(std::tuple(output.err, activeProtocol), std::tuple(s.announced ? line : "", s.p))
-            << s.version << " after " << s.errors << " errors";
+        const std::string line = "TxSpi: Detected protocol version " + std::to_string(s.version);
+        EXPECT_EQ(output.err, s.announced ? line + "\n" : "") << s.version << " after " << s.errors;
+        EXPECT_EQ(activeProtocol, s.p);
     }
 }
 
 TEST(TxSpiProtocol, PauseAfterEveryTypeInBothTimings) {
     // In microseconds; every other type pauses for the floor: 4000 legacy, 200 fast.
-    const std::map<uint32_t, int64_t> legacy = {
-        {1, 175000},  {7, 60000},   {15, 20000},  {17, 5000000}, {18, 50000},
-        {19, 10000},  {22, 60000},  {25, 500000}, {26, 10000},   {28, 50000},
-        {29, 10000},  {30, 200000}, {31, 100000}};
-    const std::map<uint32_t, int64_t> fast = {
-        {17, 5000000}, {18, 1000}, {19, 1000}, {25, 500000}, {30, 40000}};
+    const std::map<uint32_t, int64_t> legacy = {{1, 175000}, {7, 60000}, {15, 20000},
+        {17, 5000000}, {18, 50000}, {19, 10000}, {22, 60000}, {25, 500000}, {26, 10000},
+        {28, 50000}, {29, 10000}, {30, 200000}, {31, 100000}};
+    const std::map<uint32_t, int64_t> fast = {{17, 5000000}, {18, 1000}, {19, 1000}, {25, 500000},
+                                              {30, 40000}};
     Bench bench;  // its board's software number, 1020, selects fast timing
     TxSpi& link = bench.Link();
     std::array<uint8_t, kTransmitterInfoSize> info{};
@@ -123,6 +112,73 @@ TEST(TxSpiProtocol, PauseAfterEveryTypeInBothTimings) {
         }
         CapturedOutput output;
         link.GetInfo(info);
+    }
+}
+
+TEST(TxInfo, SoftwareNumberChoosesTheTimingAndNothingOldIsShownAfterAFailure) {
+    const struct { const char* text; int number; bool fast; } cases[] = {
+        {"994", 994, false}, {"995", 995, true},  {"1020", 1020, true},
+        {"", 0, false},      {"0995", 995, true}, {" -7x", -7, false}};
+    for (const auto& c : cases) {
+        Bench bench({.identity = {.softwareNumber = c.text}, .failIoctlFromExchange = 3});
+        TxSpi& link = bench.Link();
+        std::array<uint8_t, kTransmitterInfoSize> info{};
+        CapturedOutput output;
+        EXPECT_EQ(link.GetInfo(info), c.number) << c.text;
+        EXPECT_EQ(link.FastTiming(), c.fast) << c.text;
+        EXPECT_EQ(link.GetInfo(info), 0);  // the transfers fail from here on: nothing arrives
+        output.Finish();
+        EXPECT_TRUE(output.err.ends_with("\nProduct:\nRev:    \nSNR:    \nSW:()\n")) << c.text;
+    }
+}
+
+TEST(TxInfo, AutoSetupSendsItsArgumentAndClearsTheFaultWord) {
+    Bench bench({.faultWord = 0x20});
+    TxSpi& link = bench.Link();
+    CapturedOutput output;
+    ASSERT_TRUE(link.RequestReady());
+    ASSERT_EQ(link.FaultWord(), 0x20u);
+    EXPECT_EQ(link.AutoSetup(0x55), 0);
+    EXPECT_EQ(link.FaultWord(), 0u);
+    const std::vector<Bytes> requests = bench.Requests();
+    EXPECT_EQ(std::vector<Bytes>(requests.begin() + 2, requests.end()),
+              (std::vector<Bytes>{{18, 3, 5, 12, 2, 0, 125, 0, 0x55, 0, 0, 0},
+                                  {9, 4, 5, 8, 3, 0, 29, 0}}));
+}
+
+TEST(TxInfo, SetPolaritySendsTheInvertedFlagAndTheValue) {
+    Bench bench;
+    TxSpi& link = bench.Link();
+    CapturedOutput output;
+    for (int polarity : {1, 2, 0}) EXPECT_EQ(link.SetPolarity(polarity, 7), 0) << polarity;
+    EXPECT_EQ(bench.Requests(),
+              (std::vector<Bytes>{{8, 1, 5, 16, 0, 0, 37, 0, 0, 0, 0, 0, 7, 0, 0, 0},
+                                  {8, 2, 5, 16, 1, 0, 40, 0, 1, 0, 0, 0, 7, 0, 0, 0},
+                                  {8, 3, 5, 16, 2, 0, 42, 0, 1, 0, 0, 0, 7, 0, 0, 0}}));
+}
+
+TEST(TxInfo, ValueAndLimitQueriesSendTheirWordsAndReadTheReply) {
+    using Query = std::function<int(TxSpi&, uint32_t&, uint32_t&)>;
+    // The query, the reply the board sends in every exchange, the requests, the words read.
+    const struct { Query query; Bytes reply; std::vector<Bytes> requests; uint32_t first, second; }
+        cases[] = {
+        {[](TxSpi& l, uint32_t& f, uint32_t& s) { return l.RequestValue(7, f, s); },
+         {29, 0x21, 5, 20, 1, 0, 0x34, 0x02, 0, 0, 0, 0, 0xDB, 0x0F, 0x49, 0x40, 0x45, 0x23, 1, 0},
+         {{28, 1, 5, 12, 0, 0, 53, 0, 7, 0, 0, 0}, {9, 2, 5, 8, 0x21, 0, 57, 0}},
+         0x00012345, 0x40490FDB},
+        {[](TxSpi& l, uint32_t& f, uint32_t& s) { return l.RequestLimit(3, 0x10000, f, s); },
+         {24, 0x22, 5, 20, 1, 0, 0x32, 0x05, 0, 0, 0, 0, 0xE8, 3, 0, 0, 0xF6, 0xFF, 0xFF, 0xFF},
+         {{15, 1, 5, 16, 0, 0, 41, 0, 3, 0, 0, 0, 0, 0, 1, 0}, {9, 2, 5, 8, 0x22, 0, 58, 0}},
+         1000, 0xFFFFFFF6},
+    };
+    for (const auto& c : cases) {
+        Bench bench({.garbage = c.reply});
+        TxSpi& link = bench.Link();
+        uint32_t first = 0, second = 0;
+        CapturedOutput output;
+        EXPECT_EQ(c.query(link, first, second), 0);
+        EXPECT_EQ(bench.Requests(), c.requests);
+        EXPECT_EQ(std::tuple(first, second), std::tuple(c.first, c.second));
     }
 }
 

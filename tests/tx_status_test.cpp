@@ -1,8 +1,9 @@
-// The status record and the fault word: GetStatus against the board model,
-// the dump, the four tests on the kept word and the fault texts under both
-// protocol versions.
-#include <cmath>
-#include <limits>
+// The status record and the fault word (the dump, the four tests on the kept
+// word, the fault texts under both protocol versions) and the other
+// read-outs: snapshot, channel values, description and version strings.
+#include <climits>
+#include <clocale>
+#include <map>
 #include <string>
 
 #include "frame_io.h"
@@ -14,28 +15,20 @@ using sim::BoardConfig;
 
 TEST(TxStatusTest, FaultWordTestsAndTextsUnderBothVersions) {
     REQUIRE_MOCK_ENVIRONMENT();
-    const float nan = std::numeric_limits<float>::quiet_NaN();
-    struct Case {
-        uint8_t version;
-        uint32_t word;
-        float load;
-        bool fault, workingPoint, inhibited;
-        const char *printed, *text;  // PrintFault's text, TxStatusText
-    };
-    const Case cases[] = {
+    // Version, word, estimated load; HasFault, IsWorkingPointValid, IsInhibited;
+    // PrintFault's text, TxStatusText.
+    const struct { uint8_t version; uint32_t word; float load; bool fault, valid, inhibited;
+                   const char *printed, *text; } cases[] = {
         {5, 0x01000000, 150.0f, false, true, false, "Working point valid",
          "TX status 0x1000000: Working point valid"},
         // The no-load rule: bit 5 without bit 24 and a load below 2^-22.
-        {5, 0x00000020, 0.0f, true, false, false, "Not regulating", "TX status 0x0020: Not regulating"},
+        {5, 0x00000020, 0.0f, true, false, false, "Not regulating",
+         "TX status 0x0020: Not regulating"},
         {5, 0x00000020, -2.384185791015625e-7f, false, false, false, "Not regulating",
          "TX status 0x0020: Not regulating"},
-        {5, 0x00000020, nan, false, false, false, "Not regulating", "TX status 0x0020: Not regulating"},
-        {5, 0x01000020, 0.0f, false, true, false, "Not regulating",
-         "TX status 0x1000020: Not regulating, Working point valid"},
         {5, 0x00000003, 150.0f, true, false, true, "Transmission is inhibited",
          "TX status 0x0003: Transmission is inhibited, Emergence stop function active"},
-        // Table order, not bit order: bit 27's text comes before bit 7's;
-        // bit 27 is no fault, bit 7 is.
+        // Table order, not bit order; bit 27 is no fault, bit 7 is.
         {5, 0x08000080, 150.0f, true, false, false, "Too high energy loss",
          "TX status 0x8000080: Too high energy loss, Internal +12V bad"},
         {5, 0x00000200, 150.0f, true, false, false, "Unknown fault", "TX status 0x0200"},
@@ -43,45 +36,37 @@ TEST(TxStatusTest, FaultWordTestsAndTextsUnderBothVersions) {
          "TX status 0x0020: Tx is too warm/hot"},
         {4, 0x00010001, 150.0f, true, false, false,
          "No contact? This load is out of range for this transmitter.",
-         "TX status 0x10001: No contact? This load is out of range for this transmitter., Tx is off"},
-        {4, 0x00000028, 150.0f, false, false, false, "Tx is too warm/hot",
-         "TX status 0x0028: Tx is too warm/hot, Tx is too warm/hot"},
+         "TX status 0x10001: No contact? This load is out of range for this transmitter., "
+         "Tx is off"},
         {4, 0x01000000, 150.0f, false, true, false, "Unknown fault", "TX status 0x1000000"},
     };
     for (uint8_t version : {5, 4}) {
         BoardLink s({.protocolVersion = version});
-        for (const Case& c : cases) {
+        for (const auto& c : cases) {
             if (c.version != version) continue;
-            SCOPED_TRACE(testing::Message() << "v" << int(version) << " word " << std::hex << c.word
-                                            << " load " << c.load);
+            SCOPED_TRACE(testing::Message() << "v" << int(version) << std::hex << " " << c.word);
             s.bench.board.Update([&](BoardConfig& board) {
                 board.faultWord = c.word;
                 WriteF32LE(board.status, 52, c.load);
             });
             CapturedOutput output;
-            s.link.GetStatus(false);
+            s.link.GetStatus(false);  // silent
             s.link.PrintFault(c.word);
             output.Finish();
             ASSERT_EQ(activeProtocol->version, version);
-            EXPECT_EQ(s.link.FaultWord(), c.word);
-            EXPECT_EQ(s.link.HasFault(), c.fault);
-            EXPECT_EQ(s.link.IsWorkingPointValid(), c.workingPoint);
-            EXPECT_EQ(s.link.IsInhibited(), c.inhibited);
-            // GetStatus without print is silent.
+            const TxSpi& l = s.link;
+            EXPECT_EQ(
+                std::tuple(l.FaultWord(), l.HasFault(), l.IsWorkingPointValid(), l.IsInhibited()),
+                std::tuple(c.word, c.fault, c.valid, c.inhibited));
             EXPECT_EQ(output.err, std::string("* ") + c.printed + " *\n");
             EXPECT_EQ(TxSpi::TxStatusText(c.word), wxString(c.text));
         }
         if (version == 5) continue;
-        // Without a protocol descriptor only the number is left; the kept
-        // word (the last row's, bit 24 alone) then counts as a fault.
+        // Without a protocol descriptor only the number is left; the kept word
+        // (the last row's, bit 24 alone) then counts as a fault.
         activeProtocol = nullptr;
-        CapturedOutput output;
-        s.link.PrintFault(0x00010001);
-        output.Finish();
-        EXPECT_EQ(output.err, "* Unknown fault *\n");
         EXPECT_EQ(TxSpi::TxStatusText(0x00010001), wxString("TX status 0x10001"));
         EXPECT_TRUE(s.link.HasFault());
-        EXPECT_FALSE(s.link.IsWorkingPointValid() || s.link.IsInhibited());
     }
 }
 
@@ -89,14 +74,15 @@ TEST(TxStatusTest, DumpPrintsEveryFieldInItsFormat) {
     REQUIRE_MOCK_ENVIRONMENT();
     sim::StatusRecord record{};
     std::span<uint8_t> r(record);
-    const float singles[] = {1.23456f, 230.04f, 3.14159f, 9.87f, -1.5f, 12.3f, 25.0f, -10.26f, 100.0f};
+    const float singles[] = {1.23456f, 230.04f, 3.14159f, 9.87f, -1.5f,
+                             12.3f,    25.0f,   -10.26f,  100.0f};
     for (size_t i = 0; i < 9; ++i) WriteF32LE(r, 12 + 4 * i, singles[i]);
     WriteF32LE(r, 52, 1234.56f);
     WriteU32LE(r, 56, static_cast<uint32_t>(-5));
     const int16_t raws[] = {-12, 1023, 7, -32768, 4095, -1};
     for (size_t i = 0; i < 6; ++i) WriteU16LE(r, 60 + 2 * i, static_cast<uint16_t>(raws[i]));
-    const uint8_t bytes[] = {1, 255, 2, 3};  // is_on, switch_state, cg_range, vg_range
-    for (size_t i = 0; i < 4; ++i) WriteU8(r, 72 + i, bytes[i]);
+    // is_on, switch_state, cg_range, vg_range
+    WriteU8(r, 72, 2), WriteU8(r, 73, 255), WriteU8(r, 74, 2), WriteU8(r, 75, 3);
     BoardLink s;
     s.bench.board.Update([&](BoardConfig& board) {
         board.status = record;
@@ -106,88 +92,147 @@ TEST(TxStatusTest, DumpPrintsEveryFieldInItsFormat) {
     s.link.GetStatus(true);
     output.Finish();
     EXPECT_EQ(output.err,
-              "-------------------\n"
-              "fault_flags=0x01000020\n"
-              "cg_current= 1.2346A\n"
-              "vg_voltage= 230.0V\n"
-              "ad_value[0]= 3.1416V  -12\n"
-              "ad_value[1]=   9.9V 1023\n"
-              "ad_value[2]=  -1.5V    7\n"
-              "ad_value[3]= 12.30V -32768\n"
-              "temperature[0]= 25.0C\n"
-              "temperature[1]= -10.3C\n"
-              "temperature[2]= 100.0C\n"
-              "estimated_load=  1234.6Ohm\n"
-              "update_count= -5\n"
-              "cg_current_da= 4095 range=2\n"
-              "vg_voltage_da=   -1 range=3\n"
-              "is_on= 1 ON\n"
-              "switch_state= 255\n"
+              "-------------------\nfault_flags=0x01000020\ncg_current= 1.2346A\n"
+              "vg_voltage= 230.0V\nad_value[0]= 3.1416V  -12\nad_value[1]=   9.9V 1023\n"
+              "ad_value[2]=  -1.5V    7\nad_value[3]= 12.30V -32768\n"
+              "temperature[0]= 25.0C\ntemperature[1]= -10.3C\ntemperature[2]= 100.0C\n"
+              "estimated_load=  1234.6Ohm\nupdate_count= -5\ncg_current_da= 4095 range=2\n"
+              "vg_voltage_da=   -1 range=3\nis_on= 2 ON\nswitch_state= 255\n"
               "-------------------\n");
-    // The link keeps the frame as it came, header included.
-    EXPECT_EQ(s.link.Status().bytes[0], M_STATUS);
-    EXPECT_TRUE(std::equal(record.begin() + 12, record.end(), s.link.Status().bytes.begin() + 12));
-
-    // A record of all-ones bytes: NaNs and -1s, read within the frame.
-    s.bench.board.Update([&](BoardConfig& board) {
-        board.status.fill(0xFF);
-        board.faultWord = 0xFFFFFFFF;
-    });
-    CapturedOutput ones;
-    s.link.GetStatus(true);
-    ones.Finish();
-    EXPECT_NE(ones.err.find("fault_flags=0xffffffff\ncg_current=   -nanA\n"), std::string::npos);
-    EXPECT_NE(ones.err.find("vg_voltage_da=   -1 range=255\nis_on= 255 ON\n"), std::string::npos);
-    EXPECT_TRUE(s.link.HasFault());
 }
 
 TEST(TxStatusTest, FailuresLeaveTheKeptStatusAloneAndTheLinkHealthyUpToTen) {
     REQUIRE_MOCK_ENVIRONMENT();
-    {
-        BoardLink s({.faultWord = 0x01000000});
-        s.link.GetStatus(false);  // silent
-        const TxStatus before = s.link.Status();
-        // The board answers M_REQ_STATUS with a bare acknowledgement.
-        s.bench.board.Update([](BoardConfig& board) {
-            board.faultWord = 0x00000003;
-            board.nullReplyTo = {M_REQ_STATUS};
-        });
-        const int exchanges = s.bench.board.ExchangeCount();
-        CapturedOutput output;
-        s.link.GetStatus(true);
-        output.Finish();
-        EXPECT_EQ(s.bench.board.ExchangeCount() - exchanges, 20);
-        EXPECT_EQ(s.link.Status().bytes, before.bytes);
-        EXPECT_EQ(s.link.FaultWord(), 0x01000000u);
-        EXPECT_EQ(output.err.find("fault_flags"), std::string::npos);
-        EXPECT_NE(output.err.find("**** Not expected return message type expect=6 got=9\n"), std::string::npos);
-    }
+    BoardLink s({.faultWord = 0x01000000});
+    s.link.GetStatus(false);
+    // The board answers M_REQ_STATUS with a bare acknowledgement: ten tries.
+    s.bench.board.Update([](BoardConfig& board) {
+        board.faultWord = 0x00000003;
+        board.nullReplyTo = {M_REQ_STATUS};
+    });
+    CapturedOutput output;
+    s.link.GetStatus(true);
+    output.Finish();
+    EXPECT_EQ(s.Requests().size(), 22u);
+    EXPECT_EQ(s.link.FaultWord(), 0x01000000u);
+    EXPECT_EQ(output.err.find("fault_flags"), std::string::npos);
 
     // The link stays healthy up to ten failed transfers in a row.
-    BoardLink b;
-    b.bench.board.Update([](BoardConfig& board) { board.failIoctlFromExchange = 1; });
+    s.bench.board.Update([](BoardConfig& board) { board.failIoctlFromExchange = 1; });
     CapturedOutput quiet;
-    for (int i = 0; i < 10; ++i) b.link.PollReply();
-    EXPECT_EQ(b.link.ErrorCount(), 10);
-    EXPECT_TRUE(b.link.IsLinkHealthy());
-    b.link.PollReply();
-    EXPECT_FALSE(b.link.IsLinkHealthy());
+    while (s.link.ErrorCount() < 10) s.link.PollReply();
+    EXPECT_TRUE(s.link.IsLinkHealthy());
+    s.link.PollReply();
+    EXPECT_FALSE(s.link.IsLinkHealthy());
 }
 
 TEST(TxStatusTest, TraceLinePrintsElevenColumns) {
     StatusTraceSample sample;
     std::span<uint8_t> b(sample.bytes);
-    const std::pair<size_t, float> singles[] = {{0, 1.5f},       {4, -2.25f}, {8, 100.0f},
-                                                {104, 0.001f},   {108, 3.14159f}, {112, -0.5f},
-                                                {116, 12345.678f}, {120, 0.0f}};
+    const std::pair<size_t, float> singles[] = {{0, 1.5f}, {4, -2.25f}, {8, 100.0f}, {104, 0.001f},
+        {108, 3.14159f}, {112, -0.5f}, {116, 12345.678f}, {120, 0.0f}};
     for (auto [offset, value] : singles) WriteF32LE(b, offset, value);
     WriteU32LE(b, 12, 0xDEADBEEF);
-    WriteU8(b, 166, 200);
-    WriteU8(b, 167, 7);
+    WriteU8(b, 166, 200), WriteU8(b, 167, 7);
     CapturedOutput output;
     PrintStatusTraceLine(sample);
     output.Finish();
-    EXPECT_EQ(output.out, "@ 1.500\t-2.250\t100.000\t0xdeadbeef\t 0.001\t200\t 3.142\t7\t-0.500\t12345.678\t 0.000\n");
+    EXPECT_EQ(output.out,
+              "@ 1.500\t-2.250\t100.000\t0xdeadbeef\t 0.001\t200\t 3.142\t7\t-0.500\t12345.678\t"
+              " 0.000\n");
+}
+
+TEST(TxReadoutTest, SnapshotIsPrintedFieldByField) {
+    REQUIRE_MOCK_ENVIRONMENT();
+    sim::SnapshotRecord record{};
+    std::span<uint8_t> r(record);
+    WriteU32LE(r, 12, 0x01000020), WriteU32LE(r, 16, 0x09000020);
+    WriteF32LE(r, 20, 0.123456f), WriteF32LE(r, 24, 48.04f), WriteF32LE(r, 72, 150.0f);
+    WriteU8(r, 102, 3), WriteU8(r, 103, 1);
+    const float pairs[8][2] = {{148.5f, 151.2f}, {47.8f, 48.3f},  {12.0f, 12.4f}, {11.9f, 12.1f},
+                               {0.498f, 0.502f}, {-23.9f, 24.1f}, {23.8f, 24.2f}, {1.2f, 1.6f}};
+    for (size_t i = 0; i < 16; ++i) WriteF32LE(r, 104 + 4 * i, pairs[i / 2][i % 2]);
+    BoardLink b({.snapshots = {{-7, record}}});  // the board answers record -7 only
+    CapturedOutput output;
+    b.link.PrintSnapshot(-7, true);
+    output.Finish();
+    EXPECT_EQ(output.err,
+              "Snapshot information for record id -7\n-------------------------------------\n"
+              "Fault flags: 0x01000020, Aggregated fault flags: 0x09000020\n"
+              "Requested current: 0.12346A\nRequested voltage: 48.0V\n"
+              "Estimated load: 150.0Ohm\nCG range: 3, VG range: 1\n"
+              "Measured load: 148.5-151.2Ohm\nOutput voltage: 47.8-48.3V\n"
+              "Common power voltage level: 12.0-12.4V\n"
+              "Internal isolated voltage level: 11.9-12.1A\nCurrent level: 0.49800-0.50200A\n"
+              "Left leg voltage level: -23.9-24.1\nRight leg voltage level: 23.8-24.2\n"
+              "Power loss: 1.2-1.6W\n-------------------------------------\n");
+}
+
+TEST(TxReadoutTest, SnapshotRefusals) {
+    REQUIRE_MOCK_ENVIRONMENT();
+    // Protocol version, print, requests answered with M_NULL, exchanges.
+    const struct { uint8_t version; bool print; std::set<uint8_t> unanswered; size_t exchanges; }
+        cases[] = {{5, false, {}, 0}, {4, false, {}, 0}, {4, true, {}, 0},
+                   {5, true, {M_REQ_SNAPSHOT}, 2}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << int(c.version) << c.print << c.exchanges);
+        BoardLink b({.protocolVersion = c.version, .nullReplyTo = c.unanswered});
+        CapturedOutput output;
+        b.link.PrintSnapshot(1, c.print);
+        output.Finish();
+        EXPECT_EQ(b.Requests().size(), c.exchanges);
+        EXPECT_EQ(output.err.find("Snapshot"), std::string::npos) << output.err;
+        EXPECT_EQ(output.out, "");
+    }
+}
+
+TEST(TxReadoutTest, ChannelValuesOneLineEach) {
+    REQUIRE_MOCK_ENVIRONMENT();
+    BoardLink b({.channels = {{4, {12.5f, 255}}, {19, {-0.5f, -1}}, {13, {1.0f, INT32_MIN}}}});
+    CapturedOutput output;
+    b.link.PrintChannelValues();
+    output.Finish();
+    const std::string names[] = {
+        "ANALOGUE_INTERNAL_BATTERY", "ANALOGUE_EXTERNAL_BATTERY", "ANALOGUE_COMMON_BATTERY",
+        "ANALOGUE_USB", "ANALOGUE_CURRENT_FEEDBACK", "ANALOGUE_LLV_FEEDBACK",
+        "ANALOGUE_RLV_FEEDBACK", "ANALOGUE_12V_REFERENCE", "TEMPERATURE_POWER_SWITCH",
+        "TEMPERATURE_BRIDGE", "TEMPERATURE_REGULATOR", "DIGIO_POLARITY_SWITCH",
+        "DIGIO_EMERGENCY_STOP", "DIGIO_DC_DC_POWER_ENABLED", "DIGIO_BATTERY_ON",
+        "DIGIO_BATTERY_FAULT", "DIGIO_ISOLATED_POWER", "DIGIO_PIOA", "DIGIO_PIOB"};
+    const std::map<int, std::string> set = {{3, "255 (0xff)/ 12.500000"},
+        {12, "-2147483648 (0x80000000)/ 1.000000"}, {18, "-1 (0xffffffff)/ -0.500000"}};
+    std::string expected;
+    for (int i = 0; i < 19; ++i) {
+        expected += "V5_CHANNEL_" + names[i] + "=";
+        expected += (set.contains(i) ? set.at(i) : "0 (0x0)/ 0.000000") + "\n";
+    }
+    EXPECT_EQ(output.out, expected);
+    EXPECT_EQ(b.Requests().size(), 38u);
+}
+
+TEST(TxReadoutTest, DescriptionAndVersionText) {
+    REQUIRE_MOCK_ENVIRONMENT();
+    std::setlocale(LC_ALL, "C");  // it knows no byte above 0x7F
+    // Serial, product, revision, software, number; description; version.
+    const struct { sim::BoardIdentity identity; const wchar_t *description, *version; } cases[] = {
+        {{"77", "T-500", "B", "2.1.7", "995"}, L"T-500/B/77", L"2.1.7"},
+        {{"77", "T-500", "B", "2.1", "995"}, L"T-500/B/77", L"2.1(995)"},
+        {{"77", "T-500", "B", "V2.1.7", "995"}, L"T-500/B/77", L"V2.1.7(995)"},
+        {{"", "", "", "", ""}, L"//", L"()"},
+        // Full fields: 16 bytes each and not one more.
+        {{"SERIAL0123456789", "PRODUCT-ABCDEFGH", "REVISION-XYZ-012", "10.20.3000000000", "995"},
+         L"PRODUCT-ABCDEFGH/REVISION-XYZ-012/SERIAL0123456789", L"10.20.3000000000"},
+        // Bytes the locale cannot convert are kept: UTF-8 as its characters,
+        // anything else one character per byte.
+        {{"\xFF\xFE", "PRODUCT-\xC3\x85", "C", "5.2\xC3\xA9", "1020"},
+         L"PRODUCT-\u00C5/C/\u00FF\u00FE", L"5.2\u00E9(1020)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.identity.product + " " + c.identity.software);
+        BoardLink b({.identity = c.identity}, /*identify=*/true);
+        EXPECT_EQ(b.link.GetUnitDescription(), wxString(c.description));
+        EXPECT_EQ(b.link.GetSoftwareVersion(), wxString(c.version));
+    }
 }
 
 }  // namespace
