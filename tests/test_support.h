@@ -1,10 +1,6 @@
 // Shared pieces of the tests: captured standard streams, the emulated nodes
 // with a link on them, a clock that walks through deadlines without waiting,
 // a scratch directory and a runner for the built programs.
-//
-// Expected values in the tests are written out as the instrument's documents
-// give them (bytes on the bus, texts on the terminal), never computed by the
-// code under test.
 #pragma once
 
 #include <fcntl.h>
@@ -27,8 +23,7 @@
 
 using Bytes = std::vector<uint8_t>;
 
-// For tests that open the nodes without a Bench: say plainly when the preload
-// library is missing instead of touching real device nodes.
+// Without a Bench: say plainly when the preload library is missing.
 #define REQUIRE_MOCK_ENVIRONMENT() \
     ASSERT_TRUE(sim::Testbed::InMockEnvironment()) << "needs LD_PRELOAD=libumockdev-preload.so.0"
 
@@ -64,8 +59,7 @@ struct FakeClock final : LinkClock {
 };
 
 // The emulated nodes (each optional) and a link on them that runs on a
-// FakeClock: no test waits for real pauses or ready deadlines. `out` and
-// `err` hold what the link's construction printed.
+// FakeClock. `out` and `err` hold what the link's construction printed.
 struct Bench {
     explicit Bench(sim::BoardConfig config = {}, bool spidev = true, bool gpioNode = true)
         : board(std::move(config)) {
@@ -113,9 +107,8 @@ struct Bench {
 struct ScratchDir {
     ScratchDir() {
         const char* base = std::getenv("TMPDIR");
-        std::string name = std::string(base != nullptr && *base ? base : "/tmp") + "/skarvik.XXXXXX";
-        EXPECT_NE(mkdtemp(name.data()), nullptr) << name;
-        path = name;
+        path = std::string(base != nullptr && *base ? base : "/tmp") + "/skarvik.XXXXXX";
+        EXPECT_NE(mkdtemp(path.data()), nullptr) << path;
     }
     ~ScratchDir() { std::error_code ec; std::filesystem::remove_all(path, ec); }
     std::string operator/(const std::string& name) const { return path + "/" + name; }
