@@ -96,6 +96,44 @@ long SpiMessage(TxBoardModel& board, UMockdevIoctlData* arg, int* err) {
     return result;
 }
 
+// The set-up requests both emulated spidev nodes answer alike: mode, word
+// size and clock speed. False for a request that is none of them, or that
+// the model cannot take (the register device's word size is fixed).
+template <typename Model>
+bool SpiSetupIoctl(Model& model, gulong request, UMockdevIoctlData* arg, int* err) {
+    uint8_t byte = 0;
+    uint32_t word = 0;
+    bool ok = true;
+    switch (request) {
+    case SPI_IOC_WR_MODE:
+        if ((ok = ReadArg(arg, &byte))) model.SetMode(byte);
+        break;
+    case SPI_IOC_RD_MODE:
+        ok = WriteArg(arg, model.Mode());
+        break;
+    case SPI_IOC_WR_BITS_PER_WORD:
+        if constexpr (requires { model.SetBitsPerWord(byte); }) {
+            if ((ok = ReadArg(arg, &byte))) model.SetBitsPerWord(byte);
+            break;
+        } else {
+            return false;
+        }
+    case SPI_IOC_RD_BITS_PER_WORD:
+        ok = WriteArg(arg, model.BitsPerWord());
+        break;
+    case SPI_IOC_WR_MAX_SPEED_HZ:
+        if ((ok = ReadArg(arg, &word))) model.SetMaxSpeedHz(word);
+        break;
+    case SPI_IOC_RD_MAX_SPEED_HZ:
+        ok = WriteArg(arg, model.MaxSpeedHz());
+        break;
+    default:
+        return false;
+    }
+    if (!ok) *err = EFAULT;
+    return true;
+}
+
 gboolean OnSpidevIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer user) {
     auto& board = *static_cast<TxBoardModel*>(user);
     const gulong request = umockdev_ioctl_client_get_request(client);
@@ -103,34 +141,11 @@ gboolean OnSpidevIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer
 
     long result = 0;
     int err = 0;
-    uint8_t byte = 0;
-    uint32_t word = 0;
     (request == SPI_IOC_MESSAGE(1) ? spiTransfersHandled : spiSetupHandled)++;
-    switch (request) {
-    case SPI_IOC_MESSAGE(1):
+    if (request == SPI_IOC_MESSAGE(1)) {
         result = SpiMessage(board, arg, &err);
-        break;
-    case SPI_IOC_WR_MODE:
-        if (ReadArg(arg, &byte)) board.SetMode(byte); else err = EFAULT;
-        break;
-    case SPI_IOC_RD_MODE:
-        if (!WriteArg(arg, board.Mode())) err = EFAULT;
-        break;
-    case SPI_IOC_WR_BITS_PER_WORD:
-        if (ReadArg(arg, &byte)) board.SetBitsPerWord(byte); else err = EFAULT;
-        break;
-    case SPI_IOC_RD_BITS_PER_WORD:
-        if (!WriteArg(arg, board.BitsPerWord())) err = EFAULT;
-        break;
-    case SPI_IOC_WR_MAX_SPEED_HZ:
-        if (ReadArg(arg, &word)) board.SetMaxSpeedHz(word); else err = EFAULT;
-        break;
-    case SPI_IOC_RD_MAX_SPEED_HZ:
-        if (!WriteArg(arg, board.MaxSpeedHz())) err = EFAULT;
-        break;
-    default:
+    } else if (!SpiSetupIoctl(board, request, arg, &err)) {
         err = ENOTTY;
-        break;
     }
     if (err != 0) result = -1;
     umockdev_ioctl_client_complete(client, result, err);
@@ -207,30 +222,10 @@ gboolean OnRegisterIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpoint
 
     long result = 0;
     int err = 0;
-    uint8_t byte = 0;
-    uint32_t word = 0;
-    switch (request) {
-    case SPI_IOC_MESSAGE(2):
+    if (request == SPI_IOC_MESSAGE(2)) {
         result = RegisterMessage(fpga, arg, &err);
-        break;
-    case SPI_IOC_WR_MODE:
-        if (ReadArg(arg, &byte)) fpga.SetMode(byte); else err = EFAULT;
-        break;
-    case SPI_IOC_RD_MODE:
-        if (!WriteArg(arg, fpga.Mode())) err = EFAULT;
-        break;
-    case SPI_IOC_RD_BITS_PER_WORD:
-        if (!WriteArg(arg, fpga.BitsPerWord())) err = EFAULT;
-        break;
-    case SPI_IOC_WR_MAX_SPEED_HZ:
-        if (ReadArg(arg, &word)) fpga.SetMaxSpeedHz(word); else err = EFAULT;
-        break;
-    case SPI_IOC_RD_MAX_SPEED_HZ:
-        if (!WriteArg(arg, fpga.MaxSpeedHz())) err = EFAULT;
-        break;
-    default:
+    } else if (!SpiSetupIoctl(fpga, request, arg, &err)) {
         err = ENOTTY;
-        break;
     }
     if (err != 0) result = -1;
     umockdev_ioctl_client_complete(client, result, err);
