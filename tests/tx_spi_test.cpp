@@ -1,6 +1,5 @@
 // TxSpi's set-up, raw transfers, trace lines, protocol version, pauses and
 // simple commands, against the emulated spidev node and ready line.
-#include <functional>
 #include <map>
 
 #include "test_support.h"
@@ -10,20 +9,16 @@ namespace {
 const std::string kVersion5 = "TxSpi: Detected protocol version 5\n";
 
 TEST(TxSpiSetup, NodesPresentAndMissing) {
-    const std::string noSpidev = "******* Error: TxSpi can't open device /dev/spidev0.1\n";
-    const std::string noGpio = "gpio:*** Error: Can not open device /dev/fpga_config.0 ErrNo=2\n";
-    // The speed the driver settles on, the nodes, what is printed.
-    const struct { uint32_t speedHz; bool spidev, gpioNode; std::string err, out; } cases[] = {
-        {781250, true, true, kVersion5, "TXspi speed=781250\n"},
-        {0, false, true, kVersion5 + noSpidev, ""},
-        {0, false, false, kVersion5 + noSpidev, noGpio},
+    // The speed the driver settles on, the node, what is printed.
+    const struct { uint32_t speedHz; bool spidev; std::string err, out; } cases[] = {
+        {781250, true, kVersion5, "TXspi speed=781250\n"},
+        {0, false, kVersion5 + "******* Error: TxSpi can't open device /dev/spidev0.1\n", ""},
     };
     for (const auto& c : cases) {
-        Bench bench({.reportedSpeedHz = c.speedHz}, c.spidev, c.gpioNode);
+        Bench bench({.reportedSpeedHz = c.speedHz}, c.spidev);
         TxSpi& link = bench.Link();
         EXPECT_EQ(std::tie(bench.err, bench.out), std::tie(c.err, c.out));
-        EXPECT_EQ(std::tuple(link.HasDevice(), link.Gpio().HasDevice(), activeProtocol),
-                  std::tuple(c.spidev, c.gpioNode, &ProtocolV5));
+        EXPECT_EQ(std::tuple(link.HasDevice(), activeProtocol), std::tuple(c.spidev, &ProtocolV5));
         // SPI mode 1, 8 bits per word.
         EXPECT_EQ(std::tuple(bench.board.Mode(), bench.board.BitsPerWord()),
                   c.spidev ? std::tuple(1, 8) : std::tuple(0, 0));
@@ -115,35 +110,30 @@ TEST(TxSpiProtocol, PauseAfterEveryTypeInBothTimings) {
     }
 }
 
-TEST(TxInfo, SoftwareNumberChoosesTheTimingAndNothingOldIsShownAfterAFailure) {
-    const struct { const char* text; int number; bool fast; } cases[] = {
-        {"994", 994, false}, {"995", 995, true},  {"1020", 1020, true},
-        {"", 0, false},      {"0995", 995, true}, {" -7x", -7, false}};
-    for (const auto& c : cases) {
-        Bench bench({.identity = {.softwareNumber = c.text}, .failIoctlFromExchange = 3});
-        TxSpi& link = bench.Link();
-        std::array<uint8_t, kTransmitterInfoSize> info{};
-        CapturedOutput output;
-        EXPECT_EQ(link.GetInfo(info), c.number) << c.text;
-        EXPECT_EQ(link.FastTiming(), c.fast) << c.text;
-        EXPECT_EQ(link.GetInfo(info), 0);  // the transfers fail from here on: nothing arrives
-        output.Finish();
-        EXPECT_TRUE(output.err.ends_with("\nProduct:\nRev:    \nSNR:    \nSW:()\n")) << c.text;
-    }
-}
-
-TEST(TxInfo, AutoSetupSendsItsArgumentAndClearsTheFaultWord) {
-    Bench bench({.faultWord = 0x20});
+TEST(TxInfo, QueriesAndCommandsSendTheirWordsAndReadTheReply) {
+    Bench bench({.faultWord = 0x20, .channels = {{7, {3.14159274f, 0x12345}}},
+                 .limits = {{3, {1000, 0xFFFFFFF6}}}});
     TxSpi& link = bench.Link();
     CapturedOutput output;
     ASSERT_TRUE(link.RequestReady());
     ASSERT_EQ(link.FaultWord(), 0x20u);
     EXPECT_EQ(link.AutoSetup(0x55), 0);
-    EXPECT_EQ(link.FaultWord(), 0u);
-    const std::vector<Bytes> requests = bench.Requests();
-    EXPECT_EQ(std::vector<Bytes>(requests.begin() + 2, requests.end()),
-              (std::vector<Bytes>{{18, 3, 5, 12, 2, 0, 125, 0, 0x55, 0, 0, 0},
-                                  {9, 4, 5, 8, 3, 0, 29, 0}}));
+    EXPECT_EQ(link.FaultWord(), 0u);  // cleared
+    for (int polarity : {1, 2, 0}) EXPECT_EQ(link.SetPolarity(polarity, 7), 0) << polarity;
+    uint32_t words[4] = {};
+    EXPECT_EQ(link.RequestValue(7, words[0], words[1]), 0);
+    EXPECT_EQ(link.RequestLimit(3, 0x10000, words[2], words[3]), 0);
+    EXPECT_EQ(std::vector(words, words + 4),
+              (std::vector<uint32_t>{0x00012345, 0x40490FDB, 1000, 0xFFFFFFF6}));
+    EXPECT_EQ(bench.Requests(), (std::vector<Bytes>{
+        {5, 1, 5, 8, 0, 0, 19, 0}, {9, 2, 5, 8, 1, 0, 25, 0},
+        {18, 3, 5, 12, 2, 0, 125, 0, 0x55, 0, 0, 0}, {9, 4, 5, 8, 3, 0, 29, 0},
+        // The polarity flag is inverted: 0 for polarity 1 only.
+        {8, 5, 5, 16, 4, 0, 45, 0, 0, 0, 0, 0, 7, 0, 0, 0},
+        {8, 6, 5, 16, 5, 0, 48, 0, 1, 0, 0, 0, 7, 0, 0, 0},
+        {8, 7, 5, 16, 6, 0, 50, 0, 1, 0, 0, 0, 7, 0, 0, 0},
+        {28, 8, 5, 12, 7, 0, 67, 0, 7, 0, 0, 0}, {9, 9, 5, 8, 8, 0, 39, 0},
+        {15, 10, 5, 16, 9, 0, 59, 0, 3, 0, 0, 0, 0, 0, 1, 0}, {9, 11, 5, 8, 10, 0, 43, 0}}));
 }
 
 TEST(TxInfo, AutoSetupTriesFourTimesWhenEveryTransferFails) {
@@ -154,42 +144,6 @@ TEST(TxInfo, AutoSetupTriesFourTimesWhenEveryTransferFails) {
     output.Finish();
     EXPECT_EQ(bench.board.ExchangeCount(), 8);
     EXPECT_TRUE(output.err.ends_with("TXSPI:OUT --> MyId=8 TxId=0 M_NULL 0     \n"));
-}
-
-TEST(TxInfo, SetPolaritySendsTheInvertedFlagAndTheValue) {
-    Bench bench;
-    TxSpi& link = bench.Link();
-    CapturedOutput output;
-    for (int polarity : {1, 2, 0}) EXPECT_EQ(link.SetPolarity(polarity, 7), 0) << polarity;
-    EXPECT_EQ(bench.Requests(),
-              (std::vector<Bytes>{{8, 1, 5, 16, 0, 0, 37, 0, 0, 0, 0, 0, 7, 0, 0, 0},
-                                  {8, 2, 5, 16, 1, 0, 40, 0, 1, 0, 0, 0, 7, 0, 0, 0},
-                                  {8, 3, 5, 16, 2, 0, 42, 0, 1, 0, 0, 0, 7, 0, 0, 0}}));
-}
-
-TEST(TxInfo, ValueAndLimitQueriesSendTheirWordsAndReadTheReply) {
-    using Query = std::function<int(TxSpi&, uint32_t&, uint32_t&)>;
-    // The query, the reply the board sends in every exchange, the requests, the words read.
-    const struct { Query query; Bytes reply; std::vector<Bytes> requests; uint32_t first, second; }
-        cases[] = {
-        {[](TxSpi& l, uint32_t& f, uint32_t& s) { return l.RequestValue(7, f, s); },
-         {29, 0x21, 5, 20, 1, 0, 0x34, 0x02, 0, 0, 0, 0, 0xDB, 0x0F, 0x49, 0x40, 0x45, 0x23, 1, 0},
-         {{28, 1, 5, 12, 0, 0, 53, 0, 7, 0, 0, 0}, {9, 2, 5, 8, 0x21, 0, 57, 0}},
-         0x00012345, 0x40490FDB},
-        {[](TxSpi& l, uint32_t& f, uint32_t& s) { return l.RequestLimit(3, 0x10000, f, s); },
-         {24, 0x22, 5, 20, 1, 0, 0x32, 0x05, 0, 0, 0, 0, 0xE8, 3, 0, 0, 0xF6, 0xFF, 0xFF, 0xFF},
-         {{15, 1, 5, 16, 0, 0, 41, 0, 3, 0, 0, 0, 0, 0, 1, 0}, {9, 2, 5, 8, 0x22, 0, 58, 0}},
-         1000, 0xFFFFFFF6},
-    };
-    for (const auto& c : cases) {
-        Bench bench({.garbage = c.reply});
-        TxSpi& link = bench.Link();
-        uint32_t first = 0, second = 0;
-        CapturedOutput output;
-        EXPECT_EQ(c.query(link, first, second), 0);
-        EXPECT_EQ(bench.Requests(), c.requests);
-        EXPECT_EQ(std::tuple(first, second), std::tuple(c.first, c.second));
-    }
 }
 
 }  // namespace

@@ -1,10 +1,9 @@
 // The status record and the fault word (the dump, the four tests on the kept
 // word, the fault texts under both protocol versions) and the other
-// read-outs: snapshot, channel values, description and version strings.
+// read-outs: snapshot, channel values, identity texts and software number.
 #include <climits>
 #include <clocale>
 #include <map>
-#include <string>
 
 #include "frame_io.h"
 #include "board_link.h"
@@ -70,7 +69,7 @@ TEST(TxStatusTest, FaultWordTestsAndTextsUnderBothVersions) {
     }
 }
 
-TEST(TxStatusTest, DumpPrintsEveryFieldInItsFormat) {
+TEST(TxStatusTest, DumpThenFailuresKeepTheStatusAndTheLinkHealthyUpToTen) {
     REQUIRE_MOCK_ENVIRONMENT();
     sim::StatusRecord record{};
     std::span<uint8_t> r(record);
@@ -83,11 +82,7 @@ TEST(TxStatusTest, DumpPrintsEveryFieldInItsFormat) {
     for (size_t i = 0; i < 6; ++i) WriteU16LE(r, 60 + 2 * i, static_cast<uint16_t>(raws[i]));
     // is_on, switch_state, cg_range, vg_range
     WriteU8(r, 72, 2), WriteU8(r, 73, 255), WriteU8(r, 74, 2), WriteU8(r, 75, 3);
-    BoardLink s;
-    s.bench.board.Update([&](BoardConfig& board) {
-        board.status = record;
-        board.faultWord = 0x01000020;
-    });
+    BoardLink s({.faultWord = 0x01000020, .status = record});
     CapturedOutput output;
     s.link.GetStatus(true);
     output.Finish();
@@ -99,24 +94,17 @@ TEST(TxStatusTest, DumpPrintsEveryFieldInItsFormat) {
               "estimated_load=  1234.6Ohm\nupdate_count= -5\ncg_current_da= 4095 range=2\n"
               "vg_voltage_da=   -1 range=3\nis_on= 2 ON\nswitch_state= 255\n"
               "-------------------\n");
-}
-
-TEST(TxStatusTest, FailuresLeaveTheKeptStatusAloneAndTheLinkHealthyUpToTen) {
-    REQUIRE_MOCK_ENVIRONMENT();
-    BoardLink s({.faultWord = 0x01000000});
-    s.link.GetStatus(false);
-    // The board answers M_REQ_STATUS with a bare acknowledgement: ten tries.
+    // The board answers M_REQ_STATUS with a bare acknowledgement: ten tries, no dump.
     s.bench.board.Update([](BoardConfig& board) {
         board.faultWord = 0x00000003;
         board.nullReplyTo = {M_REQ_STATUS};
     });
-    CapturedOutput output;
+    CapturedOutput failing;
     s.link.GetStatus(true);
-    output.Finish();
+    failing.Finish();
+    EXPECT_EQ(failing.err.find("fault_flags"), std::string::npos);
     EXPECT_EQ(s.Requests().size(), 22u);
-    EXPECT_EQ(s.link.FaultWord(), 0x01000000u);
-    EXPECT_EQ(output.err.find("fault_flags"), std::string::npos);
-
+    EXPECT_EQ(s.link.FaultWord(), 0x01000020u);
     // The link stays healthy up to ten failed transfers in a row.
     s.bench.board.Update([](BoardConfig& board) { board.failIoctlFromExchange = 1; });
     CapturedOutput quiet;
@@ -142,7 +130,7 @@ TEST(TxStatusTest, TraceLinePrintsElevenColumns) {
               " 0.000\n");
 }
 
-TEST(TxReadoutTest, SnapshotIsPrintedFieldByField) {
+TEST(TxReadoutTest, SnapshotIsPrintedFieldByFieldUnderVersionFiveOnly) {
     REQUIRE_MOCK_ENVIRONMENT();
     sim::SnapshotRecord record{};
     std::span<uint8_t> r(record);
@@ -166,23 +154,17 @@ TEST(TxReadoutTest, SnapshotIsPrintedFieldByField) {
               "Internal isolated voltage level: 11.9-12.1A\nCurrent level: 0.49800-0.50200A\n"
               "Left leg voltage level: -23.9-24.1\nRight leg voltage level: 23.8-24.2\n"
               "Power loss: 1.2-1.6W\n-------------------------------------\n");
-}
-
-TEST(TxReadoutTest, SnapshotRefusals) {
-    REQUIRE_MOCK_ENVIRONMENT();
-    // Protocol version, print, requests answered with M_NULL, exchanges.
+    // Nothing is asked for without printing or under version 4; a bare
+    // acknowledgement prints no snapshot.
     const struct { uint8_t version; bool print; std::set<uint8_t> unanswered; size_t exchanges; }
-        cases[] = {{5, false, {}, 0}, {4, false, {}, 0}, {4, true, {}, 0},
-                   {5, true, {M_REQ_SNAPSHOT}, 2}};
+        cases[] = {{5, false, {}, 0}, {4, true, {}, 0}, {5, true, {M_REQ_SNAPSHOT}, 2}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << int(c.version) << c.print << c.exchanges);
-        BoardLink b({.protocolVersion = c.version, .nullReplyTo = c.unanswered});
-        CapturedOutput output;
-        b.link.PrintSnapshot(1, c.print);
-        output.Finish();
-        EXPECT_EQ(b.Requests().size(), c.exchanges);
-        EXPECT_EQ(output.err.find("Snapshot"), std::string::npos) << output.err;
-        EXPECT_EQ(output.out, "");
+        BoardLink refusing({.protocolVersion = c.version, .nullReplyTo = c.unanswered});
+        CapturedOutput none;
+        refusing.link.PrintSnapshot(1, c.print);
+        none.Finish();
+        EXPECT_EQ(std::tuple(refusing.Requests().size(), none.err.find("Snapshot"), none.out),
+                  std::tuple(c.exchanges, std::string::npos, "")) << int(c.version) << c.print;
     }
 }
 
@@ -210,28 +192,36 @@ TEST(TxReadoutTest, ChannelValuesOneLineEach) {
     EXPECT_EQ(b.Requests().size(), 38u);
 }
 
-TEST(TxReadoutTest, DescriptionAndVersionText) {
+TEST(TxReadoutTest, IdentityTextsSoftwareNumberAndTiming) {
     REQUIRE_MOCK_ENVIRONMENT();
     std::setlocale(LC_ALL, "C");  // it knows no byte above 0x7F
-    // Serial, product, revision, software, number; description; version.
-    const struct { sim::BoardIdentity identity; const wchar_t *description, *version; } cases[] = {
-        {{"77", "T-500", "B", "2.1.7", "995"}, L"T-500/B/77", L"2.1.7"},
-        {{"77", "T-500", "B", "2.1", "995"}, L"T-500/B/77", L"2.1(995)"},
-        {{"77", "T-500", "B", "V2.1.7", "995"}, L"T-500/B/77", L"V2.1.7(995)"},
-        {{"", "", "", "", ""}, L"//", L"()"},
-        // Full fields: 16 bytes each and not one more.
-        {{"SERIAL0123456789", "PRODUCT-ABCDEFGH", "REVISION-XYZ-012", "10.20.3000000000", "995"},
-         L"PRODUCT-ABCDEFGH/REVISION-XYZ-012/SERIAL0123456789", L"10.20.3000000000"},
+    // Serial, product, revision, software, number; description; version; number read, fast.
+    const struct { sim::BoardIdentity id; const wchar_t *description, *version; int number;
+                   bool fast; } cases[] = {
+        {{"77", "T-500", "B", "2.1.7", "994"}, L"T-500/B/77", L"2.1.7", 994, false},
+        {{"77", "T-500", "B", "2.1", "995"}, L"T-500/B/77", L"2.1(995)", 995, true},
+        {{"", "", "", "", " -7x"}, L"//", L"( -7x)", -7, false},
+        // Full fields: 16 bytes each and not one more; a leading zero is no octal prefix.
+        {{"SERIAL0123456789", "PRODUCT-ABCDEFGH", "REVISION-XYZ-012", "10.20.3000000000", "0995"},
+         L"PRODUCT-ABCDEFGH/REVISION-XYZ-012/SERIAL0123456789", L"10.20.3000000000", 995, true},
         // Bytes the locale cannot convert are kept: UTF-8 as its characters,
         // anything else one character per byte.
         {{"\xFF\xFE", "PRODUCT-\xC3\x85", "C", "5.2\xC3\xA9", "1020"},
-         L"PRODUCT-\u00C5/C/\u00FF\u00FE", L"5.2\u00E9(1020)"},
+         L"PRODUCT-\u00C5/C/\u00FF\u00FE", L"5.2\u00E9(1020)", 1020, true},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.identity.product + " " + c.identity.software);
-        BoardLink b({.identity = c.identity}, /*identify=*/true);
+        SCOPED_TRACE(c.id.product + " " + c.id.softwareNumber);
+        BoardLink b({.identity = c.id, .failIoctlFromExchange = 3}, /*identify=*/true);
         EXPECT_EQ(b.link.GetUnitDescription(), wxString(c.description));
         EXPECT_EQ(b.link.GetSoftwareVersion(), wxString(c.version));
+        EXPECT_EQ(std::tuple(b.link.SoftwareNumber(), b.link.FastTiming()),
+                  std::tuple(c.number, c.fast));
+        // The transfers fail from here on: nothing arrives, nothing old is shown.
+        std::array<uint8_t, kTransmitterInfoSize> info{};
+        CapturedOutput output;
+        EXPECT_EQ(b.link.GetInfo(info), 0);
+        output.Finish();
+        EXPECT_TRUE(output.err.ends_with("\nProduct:\nRev:    \nSNR:    \nSW:()\n"));
     }
 }
 
