@@ -1,8 +1,6 @@
 // Confirmed commands, the waits for the automatic set-up and for a mode
 // change, and the recovery to the initial state, against the board model.
-#include <algorithm>
 #include <functional>
-#include <string>
 
 #include "frame_io.h"
 #include "board_link.h"
@@ -10,7 +8,6 @@
 namespace {
 
 TEST(TxModesTest, ConfirmedCommandsPlaceTheirPayloadsAndRetryFromTheBackup) {
-    REQUIRE_MOCK_ENVIRONMENT();
     std::array<uint8_t, kTransmitterInfoSize> identity{};
     identity[0] = 0xEE;  // the link writes its own header
     identity[24] = 'T';  // product
@@ -46,7 +43,6 @@ TEST(TxModesTest, ConfirmedCommandsPlaceTheirPayloadsAndRetryFromTheBackup) {
 }
 
 TEST(TxModesTest, WaitForAutoSetup) {
-    REQUIRE_MOCK_ENVIRONMENT();
     {
         // Legacy timing: an inhibit bit ends the wait at the first query.
         BoardLink b({.identity = {.softwareNumber = "994"}, .readyWord = 0, .faultWord = 2}, true);
@@ -85,7 +81,6 @@ TEST(TxModesTest, WaitForAutoSetup) {
 }
 
 TEST(TxModesTest, WaitForModeChangeDone) {
-    REQUIRE_MOCK_ENVIRONMENT();
     {
         // A standby of four exchanges: two confirm it, two queries see the rest.
         BoardLink b({.faultWord = 0x04000001, .modeChangeExchanges = 4});
@@ -107,7 +102,6 @@ TEST(TxModesTest, WaitForModeChangeDone) {
 }
 
 TEST(TxModesTest, RecoverToInitGoesThroughStandbyOrRestarts) {
-    REQUIRE_MOCK_ENVIRONMENT();
     using Types = std::vector<int>;
     Types failedReads;  // M_REQ_FAULTS answered by a bare acknowledgement ten times
     for (int i = 0; i < 10; ++i) failedReads.insert(failedReads.end(), {26, 13});

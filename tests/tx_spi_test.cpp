@@ -1,4 +1,4 @@
-// TxSpi's set-up, raw transfers, trace lines, protocol version, pauses and
+// TxSpi's set-up, raw transfers and trace lines, protocol version, pauses and
 // simple commands, against the emulated spidev node and ready line.
 #include <map>
 
@@ -8,24 +8,14 @@ namespace {
 
 const std::string kVersion5 = "TxSpi: Detected protocol version 5\n";
 
-TEST(TxSpiSetup, NodesPresentAndMissing) {
-    // The speed the driver settles on, the node, what is printed.
-    const struct { uint32_t speedHz; bool spidev; std::string err, out; } cases[] = {
-        {781250, true, kVersion5, "TXspi speed=781250\n"},
-        {0, false, kVersion5 + "******* Error: TxSpi can't open device /dev/spidev0.1\n", ""},
-    };
-    for (const auto& c : cases) {
-        Bench bench({.reportedSpeedHz = c.speedHz}, c.spidev);
-        TxSpi& link = bench.Link();
-        EXPECT_EQ(std::tie(bench.err, bench.out), std::tie(c.err, c.out));
-        EXPECT_EQ(std::tuple(link.HasDevice(), activeProtocol), std::tuple(c.spidev, &ProtocolV5));
-        // SPI mode 1, 8 bits per word.
-        EXPECT_EQ(std::tuple(bench.board.Mode(), bench.board.BitsPerWord()),
-                  c.spidev ? std::tuple(1, 8) : std::tuple(0, 0));
-    }
+TEST(TxSpiSetup, ModeOneEightBitsAndTheSpeedTheDriverSettlesOn) {
+    Bench bench({.reportedSpeedHz = 781250});
+    bench.Link();
+    EXPECT_EQ(std::tie(bench.err, bench.out), std::tuple(kVersion5, "TXspi speed=781250\n"));
+    EXPECT_EQ(std::tuple(bench.board.Mode(), bench.board.BitsPerWord()), std::tuple(1, 8));
 }
 
-TEST(TxSpiTransfer, LengthsFailuresAndReadyLine) {
+TEST(TxSpiTransfer, LengthsFailuresReadyLineAndTraceLines) {
     Bench bench({.failIoctlFromExchange = 4});  // the fourth transfer fails
     TxSpi& link = bench.Link();
     std::array<uint8_t, 512> rx{};
@@ -39,56 +29,25 @@ TEST(TxSpiTransfer, LengthsFailuresAndReadyLine) {
     // A busy ready line is complained about; the transfer still goes.
     EXPECT_EQ(link.SpiTransfer(8, tx.data(), rx.data()), 0);
     EXPECT_EQ(link.SpiTransfer(8, tx.data(), rx.data()), IOCTL_ERROR);
+    link.PrintTrace({1, M_REQ_INFO, 12, 0, 14});
+    link.PrintTrace({1, 300, 1, 2, 0});
+    link.PrintTrace({1, 265, 1, 2, 0});  // low byte 9
     output.Finish();
     EXPECT_EQ(output.out, "*** error too large message transfer. 201 > 200\n");
     EXPECT_EQ(output.err, "*** TXSPI ioctl error ret=200 length=201\n"
                           "*** TXSPI try to communicate with spi not ready\n"
-                          "*** TXSPI ioctl error ret=-1 length=8\n");
+                          "*** TXSPI ioctl error ret=-1 length=8\n"
+                          "TXSPI:OUT --> MyId=12 TxId=0 M_REQ_INFO 14  *Missing ack* *ioctl error* "
+                          "*protocol version error* \n"
+                          "TXSPI:OUT --> MyId=1 TxId=2 *** Unknown message *** 0     \n"
+                          "TXSPI:OUT --> MyId=1 TxId=2 M_NULL 0     \n");
     EXPECT_EQ(bench.TransferLengths(), (std::vector<uint32_t>{200, 200, 8, 8}));
     EXPECT_EQ(bench.board.Records()[0].request, Bytes(tx.begin(), tx.begin() + 200));
     // What the board clocked back arrived in the receive buffer.
     EXPECT_EQ(Bytes(rx.begin(), rx.begin() + 8), bench.board.Records()[2].reply);
 }
 
-TEST(TxSpiTrace, HistoryLines) {
-    Bench bench;
-    TxSpi& link = bench.Link();
-    const std::pair<TraceRecord, std::string> cases[] = {
-        {{0, M_NULL, 3, 7, 0}, "TXSPI:IN  <-- MyId=3 TxId=7 M_NULL 0     \n"},
-        {{0, M_NULL, 3, 7, 17},
-         "TXSPI:IN  <-- MyId=3 TxId=7 M_NULL 17 *Checksum bad*    *Message type error\n"},
-        {{1, M_REQ_INFO, 12, 0, 14},
-         "TXSPI:OUT --> MyId=12 TxId=0 M_REQ_INFO 14  *Missing ack* *ioctl error* "
-         "*protocol version error* \n"},
-        {{1, 300, 1, 2, 0}, "TXSPI:OUT --> MyId=1 TxId=2 *** Unknown message *** 0     \n"},
-        {{1, 265, 1, 2, 0}, "TXSPI:OUT --> MyId=1 TxId=2 M_NULL 0     \n"},  // low byte 9
-    };
-    std::string lines;
-    CapturedOutput output;
-    for (const auto& [record, line] : cases) link.PrintTrace(record), lines += line;
-    output.Finish();
-    EXPECT_EQ(output.err, lines);
-}
-
-TEST(TxSpiProtocol, VersionAdoption) {
-    Bench bench;
-    TxSpi& link = bench.Link();
-    // 4 is announced once; an unknown version selects 5; past ten errors nothing is announced.
-    const struct { int errors, version; const ProtocolDescriptor* p; bool announced; } steps[] = {
-        {0, 4, &ProtocolV4, true},  {0, 4, &ProtocolV4, false}, {0, 0, &ProtocolV5, true},
-        {0, 5, &ProtocolV5, false}, {10, 4, &ProtocolV4, true}, {11, 5, &ProtocolV5, false}};
-    for (const auto& s : steps) {
-        while (link.ErrorCount() < s.errors) link.CountError();
-        CapturedOutput output;
-        EXPECT_TRUE(link.CheckProtocolVersion(s.version));
-        output.Finish();
-        const std::string line = "TxSpi: Detected protocol version " + std::to_string(s.version);
-        EXPECT_EQ(output.err, s.announced ? line + "\n" : "") << s.version << " after " << s.errors;
-        EXPECT_EQ(activeProtocol, s.p);
-    }
-}
-
-TEST(TxSpiProtocol, PauseAfterEveryTypeInBothTimings) {
+TEST(TxSpiProtocol, PauseAfterEveryTypeInBothTimingsAndVersionAdoption) {
     // In microseconds; every other type pauses for the floor: 4000 legacy, 200 fast.
     const std::map<uint32_t, int64_t> legacy = {{1, 175000}, {7, 60000}, {15, 20000},
         {17, 5000000}, {18, 50000}, {19, 10000}, {22, 60000}, {25, 500000}, {26, 10000},
@@ -107,6 +66,19 @@ TEST(TxSpiProtocol, PauseAfterEveryTypeInBothTimings) {
         }
         CapturedOutput output;
         link.GetInfo(info);
+    }
+    // 4 is announced once; an unknown version selects 5; past ten errors nothing is announced.
+    const struct { int errors, version; const ProtocolDescriptor* p; bool announced; } steps[] = {
+        {0, 4, &ProtocolV4, true},  {0, 4, &ProtocolV4, false}, {0, 0, &ProtocolV5, true},
+        {0, 5, &ProtocolV5, false}, {10, 4, &ProtocolV4, true}, {11, 5, &ProtocolV5, false}};
+    for (const auto& s : steps) {
+        while (link.ErrorCount() < s.errors) link.CountError();
+        CapturedOutput output;
+        EXPECT_TRUE(link.CheckProtocolVersion(s.version));
+        output.Finish();
+        const std::string line = "TxSpi: Detected protocol version " + std::to_string(s.version);
+        EXPECT_EQ(output.err, s.announced ? line + "\n" : "") << s.version << " after " << s.errors;
+        EXPECT_EQ(activeProtocol, s.p);
     }
 }
 

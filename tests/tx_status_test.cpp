@@ -13,7 +13,6 @@ namespace {
 using sim::BoardConfig;
 
 TEST(TxStatusTest, FaultWordTestsAndTextsUnderBothVersions) {
-    REQUIRE_MOCK_ENVIRONMENT();
     // Version, word, estimated load; HasFault, IsWorkingPointValid, IsInhibited;
     // PrintFault's text, TxStatusText.
     const struct { uint8_t version; uint32_t word; float load; bool fault, valid, inhibited;
@@ -70,7 +69,6 @@ TEST(TxStatusTest, FaultWordTestsAndTextsUnderBothVersions) {
 }
 
 TEST(TxStatusTest, DumpThenFailuresKeepTheStatusAndTheLinkHealthyUpToTen) {
-    REQUIRE_MOCK_ENVIRONMENT();
     sim::StatusRecord record{};
     std::span<uint8_t> r(record);
     const float singles[] = {1.23456f, 230.04f, 3.14159f, 9.87f, -1.5f,
@@ -130,8 +128,7 @@ TEST(TxStatusTest, TraceLinePrintsElevenColumns) {
               " 0.000\n");
 }
 
-TEST(TxReadoutTest, SnapshotIsPrintedFieldByFieldUnderVersionFiveOnly) {
-    REQUIRE_MOCK_ENVIRONMENT();
+TEST(TxReadoutTest, SnapshotAndChannelValues) {
     sim::SnapshotRecord record{};
     std::span<uint8_t> r(record);
     WriteU32LE(r, 12, 0x01000020), WriteU32LE(r, 16, 0x09000020);
@@ -140,10 +137,14 @@ TEST(TxReadoutTest, SnapshotIsPrintedFieldByFieldUnderVersionFiveOnly) {
     const float pairs[8][2] = {{148.5f, 151.2f}, {47.8f, 48.3f},  {12.0f, 12.4f}, {11.9f, 12.1f},
                                {0.498f, 0.502f}, {-23.9f, 24.1f}, {23.8f, 24.2f}, {1.2f, 1.6f}};
     for (size_t i = 0; i < 16; ++i) WriteF32LE(r, 104 + 4 * i, pairs[i / 2][i % 2]);
-    BoardLink b({.snapshots = {{-7, record}}});  // the board answers record -7 only
+    // The board answers snapshot record -7 only.
+    BoardLink b({.snapshots = {{-7, record}},
+                 .channels = {{4, {12.5f, 255}}, {19, {-0.5f, -1}}, {13, {1.0f, INT32_MIN}}}});
     CapturedOutput output;
     b.link.PrintSnapshot(-7, true);
+    b.link.PrintChannelValues();
     output.Finish();
+    EXPECT_EQ(b.Requests().size(), 40u);
     EXPECT_EQ(output.err,
               "Snapshot information for record id -7\n-------------------------------------\n"
               "Fault flags: 0x01000020, Aggregated fault flags: 0x09000020\n"
@@ -154,26 +155,6 @@ TEST(TxReadoutTest, SnapshotIsPrintedFieldByFieldUnderVersionFiveOnly) {
               "Internal isolated voltage level: 11.9-12.1A\nCurrent level: 0.49800-0.50200A\n"
               "Left leg voltage level: -23.9-24.1\nRight leg voltage level: 23.8-24.2\n"
               "Power loss: 1.2-1.6W\n-------------------------------------\n");
-    // Nothing is asked for without printing or under version 4; a bare
-    // acknowledgement prints no snapshot.
-    const struct { uint8_t version; bool print; std::set<uint8_t> unanswered; size_t exchanges; }
-        cases[] = {{5, false, {}, 0}, {4, true, {}, 0}, {5, true, {M_REQ_SNAPSHOT}, 2}};
-    for (const auto& c : cases) {
-        BoardLink refusing({.protocolVersion = c.version, .nullReplyTo = c.unanswered});
-        CapturedOutput none;
-        refusing.link.PrintSnapshot(1, c.print);
-        none.Finish();
-        EXPECT_EQ(std::tuple(refusing.Requests().size(), none.err.find("Snapshot"), none.out),
-                  std::tuple(c.exchanges, std::string::npos, "")) << int(c.version) << c.print;
-    }
-}
-
-TEST(TxReadoutTest, ChannelValuesOneLineEach) {
-    REQUIRE_MOCK_ENVIRONMENT();
-    BoardLink b({.channels = {{4, {12.5f, 255}}, {19, {-0.5f, -1}}, {13, {1.0f, INT32_MIN}}}});
-    CapturedOutput output;
-    b.link.PrintChannelValues();
-    output.Finish();
     const std::string names[] = {
         "ANALOGUE_INTERNAL_BATTERY", "ANALOGUE_EXTERNAL_BATTERY", "ANALOGUE_COMMON_BATTERY",
         "ANALOGUE_USB", "ANALOGUE_CURRENT_FEEDBACK", "ANALOGUE_LLV_FEEDBACK",
@@ -189,11 +170,21 @@ TEST(TxReadoutTest, ChannelValuesOneLineEach) {
         expected += (set.contains(i) ? set.at(i) : "0 (0x0)/ 0.000000") + "\n";
     }
     EXPECT_EQ(output.out, expected);
-    EXPECT_EQ(b.Requests().size(), 38u);
+    // Nothing is asked for without printing or under version 4; a bare
+    // acknowledgement prints no snapshot.
+    const struct { uint8_t version; bool print; std::set<uint8_t> unanswered; size_t exchanges; }
+        cases[] = {{5, false, {}, 0}, {4, true, {}, 0}, {5, true, {M_REQ_SNAPSHOT}, 2}};
+    for (const auto& c : cases) {
+        BoardLink refusing({.protocolVersion = c.version, .nullReplyTo = c.unanswered});
+        CapturedOutput none;
+        refusing.link.PrintSnapshot(1, c.print);
+        none.Finish();
+        EXPECT_EQ(std::tuple(refusing.Requests().size(), none.err.find("Snapshot"), none.out),
+                  std::tuple(c.exchanges, std::string::npos, "")) << int(c.version) << c.print;
+    }
 }
 
 TEST(TxReadoutTest, IdentityTextsSoftwareNumberAndTiming) {
-    REQUIRE_MOCK_ENVIRONMENT();
     std::setlocale(LC_ALL, "C");  // it knows no byte above 0x7F
     // Serial, product, revision, software, number; description; version; number read, fast.
     const struct { sim::BoardIdentity id; const wchar_t *description, *version; int number;
