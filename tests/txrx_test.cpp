@@ -17,12 +17,8 @@ TEST(Txrx, RequestFramesIdsAcksChecksumsAndTransferLengths) {
         {M_SETPOLARITY, 16, 8, 16, {8, 2, 5, 16, 1, 0, 42, 0, 1, 2, 3, 4, 0, 0, 0, 0}},
         {M_REQ_SNAPSHOT, 8, 8, 8, {30, 3, 5, 8, 2, 0, 48, 0}},
         {M_NULL, 8, 8, 200, {9, 4, 5, 8, 3, 0, 29, 0}},  // the M_SNAPSHOT due
-        {M_REQ_READY, 8, 8, 8, {5, 5, 5, 8, 4, 0, 27, 0}},
-        {M_NULL, 8, 8, 16, {9, 6, 5, 8, 5, 0, 33, 0}},  // the M_READY due
-        {M_REQ_LIMIT, 8, 8, 8, {15, 7, 5, 8, 6, 0, 41, 0}},
-        {M_NULL, 8, 8, 20, {9, 8, 5, 8, 7, 0, 37, 0}},  // the M_GET_LIMIT due
-        {M_REQ_INFO, 8, 8, 8, {22, 9, 5, 8, 8, 0, 52, 0}},
-        {M_NULL, 8, 88, 88, {9, 10, 5, 8, 9, 0, 41, 0}},
+        {M_REQ_INFO, 8, 8, 8, {22, 5, 5, 8, 4, 0, 44, 0}},
+        {M_NULL, 8, 88, 88, {9, 6, 5, 8, 5, 0, 33, 0}},
     };
     CapturedOutput output;
     for (const auto& step : steps) {
@@ -34,20 +30,18 @@ TEST(Txrx, RequestFramesIdsAcksChecksumsAndTransferLengths) {
     link.txrx(M_NULL, 8, 8);
     output.Finish();
     const std::vector<Bytes> requests = bench.Requests();
-    EXPECT_EQ(std::vector(requests.begin() + 10, requests.end()),
-              (std::vector<Bytes>{{19, 11, 5, 8, 0, 0, 43, 0}, {17, 12, 5, 8, 11, 0, 53, 0},
-                                  {9, 13, 5, 8, 0, 0, 35, 0}}));
+    EXPECT_EQ(std::vector(requests.begin() + 6, requests.end()),
+              (std::vector<Bytes>{{19, 7, 5, 8, 0, 0, 39, 0}, {17, 8, 5, 8, 7, 0, 45, 0},
+                                  {9, 9, 5, 8, 0, 0, 31, 0}}));
     for (size_t i = 0; i < std::size(steps); ++i) {
         EXPECT_EQ(requests[i], steps[i].request) << i;
         EXPECT_EQ(bench.TransferLengths()[i], steps[i].transfer) << i;
     }
     EXPECT_EQ(std::tie(output.out, output.err),
-              std::tuple("TxSpi::txrxRestart\n", kAssumeFresh + "---- Assume correct cid=12\n"));
+              std::tuple("TxSpi::txrxRestart\n", kAssumeFresh + "---- Assume correct cid=8\n"));
     // Each exchange waits the pause of the request before it (legacy timing).
     EXPECT_EQ(bench.clock.pauses, (std::vector<int64_t>{4000000, 4000000, 200000000, 4000000,
-                                                        4000000, 4000000, 20000000, 4000000,
-                                                        60000000, 4000000, 10000000,
-                                                        5000000000}));
+                                                        60000000, 4000000, 10000000, 5000000000}));
 }
 
 TEST(Txrx, RequestIdsSkipZeroWhenTheCounterWraps) {
