@@ -43,40 +43,37 @@ TEST(TxModesTest, ConfirmedCommandsPlaceTheirPayloadsAndRetryFromTheBackup) {
 }
 
 TEST(TxModesTest, WaitForAutoSetup) {
-    {
+    const std::string waits = "*** WaitMinDelay(0) Timeout tx GetSpiRead\n"
+                              "*** WaitMinDelay(0) Timeout tx GetSpiRead\n";
+    // Board, ready line levels (none: never ready), result, line readings (0: not
+    // counted), stdout. Each case takes one query.
+    const struct { sim::BoardConfig board; Bytes levels; bool ready; int readings;
+                   std::string out; } cases[] = {
         // Legacy timing: an inhibit bit ends the wait at the first query.
-        BoardLink b({.identity = {.softwareNumber = "994"}, .readyWord = 0, .faultWord = 2}, true);
-        CapturedOutput output;
-        EXPECT_FALSE(b.link.WaitForAutoSetup());
-        output.Finish();
-        EXPECT_EQ(output.out, "*** WaitForAutoSetup: FATAL ERROR 0x00000002 \n");
-        EXPECT_EQ(b.Types(), (std::vector<int>{5, 9}));
-    }
-    {
+        {{.identity = {.softwareNumber = "994"}, .readyWord = 0, .faultWord = 2}, {0}, false, 0,
+         "*** WaitForAutoSetup: FATAL ERROR 0x00000002 \n"},
         // Fast timing: ready, busy, ready, ready; the query follows the fourth
         // reading, and each of its exchanges reads the line three times.
-        BoardLink b({}, true);
-        b.bench.gpio.ScriptLevels({0, 1, 0, 0});
+        {{}, {0, 1, 0, 0}, true, 4 + 3 + 3, ""},
+        // The line never ready: after 8 s one more query decides.
+        {{.readyWord = 1}, {}, true, 0, waits},
+        {{.readyWord = 0}, {}, false, 0, waits + "*** WaitForAutoSetup: Timeout\n"},
+    };
+    for (const auto& c : cases) {
+        BoardLink b(c.board, true);
+        if (c.levels.empty()) b.bench.gpio.NeverReady(), b.clock.tick = 1000000000;
+        else b.bench.gpio.ScriptLevels(c.levels);
         const int before = b.bench.gpio.GetPinCount();
         CapturedOutput output;
-        EXPECT_TRUE(b.link.WaitForAutoSetup());
-        EXPECT_EQ(b.bench.gpio.GetPinCount() - before, 4 + 3 + 3);
-        EXPECT_EQ(b.clock.sleeps, std::vector<int64_t>(5, 500000));
-        EXPECT_EQ(b.Types(), (std::vector<int>{5, 9}));
-    }
-    for (uint32_t readyWord : {1u, 0u}) {
-        // Fast timing, the line never ready: after 8 s one more query decides.
-        BoardLink b({.readyWord = readyWord}, true);
-        b.clock.tick = 1000000000;
-        b.bench.gpio.NeverReady();
-        CapturedOutput output;
-        EXPECT_EQ(b.link.WaitForAutoSetup(), readyWord != 0);
+        EXPECT_EQ(b.link.WaitForAutoSetup(), c.ready);
         output.Finish();
-        EXPECT_EQ(output.err.rfind("*** WaitForAutoSetup: Timeout  GetSpiRead\n", 0), 0u);
-        const std::string waits = "*** WaitMinDelay(0) Timeout tx GetSpiRead\n"
-                                  "*** WaitMinDelay(0) Timeout tx GetSpiRead\n";
-        EXPECT_EQ(output.out, readyWord ? waits : waits + "*** WaitForAutoSetup: Timeout\n");
+        EXPECT_EQ(output.out, c.out);
+        const bool timedOut = output.err.starts_with("*** WaitForAutoSetup: Timeout  GetSpiRead\n");
+        EXPECT_EQ(timedOut, c.levels.empty());
         EXPECT_EQ(b.Types(), (std::vector<int>{5, 9}));
+        if (c.readings == 0) continue;
+        EXPECT_EQ(b.bench.gpio.GetPinCount() - before, c.readings);
+        EXPECT_EQ(b.clock.sleeps, std::vector<int64_t>(5, 500000));
     }
 }
 
