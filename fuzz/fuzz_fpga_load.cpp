@@ -3,22 +3,13 @@
 // through Configure and downloadBitstream. The device receives a prefix of
 // the file (all of it on success), and every attempt ends with the closing
 // sequence and request 20.
-#include <fuzzer/FuzzedDataProvider.h>
-
-#include <cerrno>
 #include <vector>
 
 #include "fpga.h"
-#include "fpga_clock.h"
 #include "fpga_config_port.h"
-#include "fuzz_check.h"
+#include "fuzz_fpga.h"
 
 namespace {
-
-struct NoSleepClock final : FpgaClock {
-    void SleepMicroseconds(uint32_t) override {}
-    void SleepMilliseconds(uint32_t) override {}
-};
 
 // One control byte per request: 0xEE fails it, otherwise a read gets it as
 // the level. Per write: 0xEE fails, 0xED is interrupted, 0xEC moves nothing,
@@ -57,8 +48,7 @@ struct FuzzedConfigNode final : FpgaDriver {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
-    static NoSleepClock clock;
-    static ScopedFpgaClock noSleep(clock);
+    SkipFpgaSleeps();
     FuzzedDataProvider data(bytes, size);
     const std::vector<uint8_t> rbf =
         data.ConsumeBytes<uint8_t>(data.ConsumeIntegralInRange<size_t>(0, 4096));
