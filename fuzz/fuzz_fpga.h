@@ -1,5 +1,5 @@
-// What the FPGA fuzz targets share: the input reader, the driver seam and
-// sleeps that return at once.
+// What the FPGA fuzz targets share: the input reader, the check and sleeps
+// that return at once.
 #pragma once
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -7,7 +7,6 @@
 #include <cerrno>
 
 #include "fpga_clock.h"
-#include "fpga_driver.h"
 #include "fuzz_check.h"
 
 // From the first call on, every FPGA sleep of this process returns at once.

@@ -12,13 +12,13 @@
 namespace {
 
 using Writes = std::vector<std::pair<int, int>>;             // (command, data) pairs
-using Registers = std::vector<std::pair<uint8_t, uint8_t>>;  // (index, value) pairs
 
 // The emulated register device, a clock that does not sleep and the
 // register access on them. There is no configuration node: the bitstream
 // load fails (the loader's own tests and txdiag's cover it).
 struct RegBench {
     explicit RegBench(bool registerNode = true) {
+        EXPECT_TRUE(sim::Testbed::InMockEnvironment()) << "needs the umockdev preload library";
         EXPECT_TRUE(!registerNode || testbed.AddFpgaRegisterDevice(fpga)) << testbed.LastError();
         Printed([&] { reg = std::make_unique<FPGAReg>(sim::kFpgaRegisterPath, "/no/such.rbf"); });
     }
@@ -36,9 +36,8 @@ struct RegBench {
 
 // Start-up; single transfers carry command and data; whole-file transfers
 // stop at the first failure; the dump shows the shadow; the ready wait polls
-// the status.
-TEST(FpgaRegAccess, StartUpTransfersDumpAndReadyWait) {
-    REQUIRE_MOCK_ENVIRONMENT();
+// the status; the current instance; a closed object.
+TEST(FpgaRegAccess, StartUpTransfersDumpReadyWaitAndClosedObject) {
     RegBench bench;
     FPGAReg& reg = *bench.reg;
     EXPECT_EQ(bench.clock.millis, std::vector<uint32_t>{30});
@@ -87,24 +86,18 @@ TEST(FpgaRegAccess, StartUpTransfersDumpAndReadyWait) {
     wait({}, 0x01, 0, false, 0, "*** FPGAReg::WaitReady TIMEOUT 0x01 0x00\n");
     wait({0x01, 0x03, 0x02}, 0x01, 5, true, 3, "");
     wait({0x13, 0x13}, 0x10, 2, false, 2, "*** FPGAReg::WaitReady TIMEOUT 0x10 0x13\n");
-}
 
-// The newest object is the current instance until any of them goes; one
-// without its register device is closed and does nothing.
-TEST(FpgaRegAccess, CurrentInstanceAndTheClosedObject) {
-    REQUIRE_MOCK_ENVIRONMENT();
-    RegBench older, bench(false);
-    EXPECT_EQ(FPGAReg::GetInstance(), bench.reg.get());
-    older.reg.reset();
+    // A newer object, without its register device: the current instance
+    // until any of them goes, and closed, so that it does nothing.
+    RegBench closed(false);
+    EXPECT_EQ(FPGAReg::GetInstance(), closed.reg.get());
+    bench.reg.reset();
     EXPECT_EQ(FPGAReg::GetInstance(), nullptr);
-    FPGAReg& reg = *bench.reg;
+    FPGAReg& off = *closed.reg;
     uint8_t byte = 0x5A;
-    EXPECT_EQ(Printed([&] {
-                  EXPECT_EQ(reg.ReadReg(5, &byte) + reg.WriteReg(5, 1), 0);
-                  EXPECT_EQ(reg.WriteAllRegs() + reg.ReadAllRegs(), 0);
-                  EXPECT_TRUE(reg.WaitReady(0x01, 3));
-              }),
-              "");
+    EXPECT_EQ(Printed([&] { EXPECT_TRUE(off.WaitReady(0x01, 3)); }), "");
+    EXPECT_EQ(off.ReadReg(5, &byte) + off.WriteReg(5, 1), 0);
+    EXPECT_EQ(off.WriteAllRegs() + off.ReadAllRegs(), 0);
     EXPECT_EQ(byte, 0x5A);
 }
 
@@ -121,11 +114,10 @@ TEST(FpgaRegAccess, ReadBackRule) {
     }
 }
 
-// Each row sets the FPGA's registers, reads them into the shadow, runs the
+// Each row sets the FPGA's registers (index, value), reads them into the shadow, runs the
 // operations and compares the writes that followed.
-TEST(FpgaRegOperations, SettersWriteTheChangedBytes) {
-    REQUIRE_MOCK_ENVIRONMENT();
-    const auto check = [](const Registers& registers, const Writes& writes,
+TEST(FpgaRegOperations, SettersWriteTheChangedBytesAlsoFromSeveralThreads) {
+    const auto check = [](const Writes& registers, const Writes& writes,
                           const std::function<void(FPGAReg&)>& run) {
         SCOPED_TRACE(writes[0].first);
         RegBench bench;
@@ -148,9 +140,9 @@ TEST(FpgaRegOperations, SettersWriteTheChangedBytes) {
     // flag is bit 5, the sixth bit 4; the override replaces the low flags.
     check({{13, 0xC0}, {11, 0x00}}, {{0x8A, 0x5A}, {0x8B, 0xC1}},
           [](auto& r) { r.SetReg10And11(1, 0, 0, 0, 0, 0, 0x5A); });
-    check({}, {{0x8C, 0x01}, {0x8D, 0x20}}, [](auto& r) { r.SetExtOut(0, 0, 0, 0, 1, 0, 1); });
     check({{13, 0x80}}, {{0x8D, 0x8A}, {0x8C, 0x00}, {0x8D, 0x9A}},
           [](auto& r) { r.OverrideExtOutLow(0x3A), r.SetExtOut(1, 0, 1, 0, 0, 1, 0); });
+    check({}, {{0x8C, 0x01}, {0x8D, 0x20}}, [](auto& r) { r.SetExtOut(0, 0, 0, 0, 1, 0, 1); });
     check({{13, 0x0F}}, {{0x8D, 0x4F}, {0x8D, 0xCF}, {0x8D, 0x8F}},
           [](auto& r) { r.SetExtOutBit6(1), r.SetExtOutBit7(1), r.SetExtOutBit6(0); });
     check({{18, 0xA0}}, {{0x92, 0xAB}}, [](auto& r) { r.SetDcdcCtrlLow(1, 1, 0, 1); });
@@ -158,10 +150,26 @@ TEST(FpgaRegOperations, SettersWriteTheChangedBytes) {
           [](auto& r) { r.SetClkDivBit4(), r.ClearClkDivBit4(); });
     check({{28, 0xF0}}, {{0x9C, 0xF1}, {0x9C, 0xF5}, {0x9C, 0xF7}},
           [](auto& r) { r.SetReg28Bit0(1), r.SetReg28Bit2(1), r.SetReg28Bit1(1); });
+
+    // Setters of one register from several threads: under the mutex each
+    // write flips exactly one bit of the write before it, and the last one
+    // equals the shadow. Without it, writes overtake each other.
+    RegBench bench;
+    FPGAReg& reg = *bench.reg;
+    {
+        std::vector<std::jthread> threads;
+        for (auto set : {&FPGAReg::SetReg28Bit0, &FPGAReg::SetReg28Bit1, &FPGAReg::SetReg28Bit2})
+            threads.emplace_back([&reg, set] { for (int i = 1; i <= 300; ++i) (reg.*set)(i % 2); });
+    }
+    const std::vector<sim::RegisterTransfer> sent = bench.fpga.Transfers();
+    const auto notOneBit = [](const auto& a, const auto& b) {
+        return std::popcount(static_cast<unsigned>(a.data ^ b.data)) != 1;
+    };
+    EXPECT_EQ(std::adjacent_find(sent.begin(), sent.end(), notOneBit), sent.end());
+    EXPECT_EQ(reg.ShadowCopy()[28], bench.fpga.Registers()[28]);
 }
 
 TEST(FpgaRegOperations, InitWaitsForTheSignatureReadsAllAndReportsTheVersion) {
-    REQUIRE_MOCK_ENVIRONMENT();
     for (const bool never : {false, true}) {  // the signature from the third read, or never
         RegBench bench;
         bench.fpga.SetRegister(FPGA_REG_FPGA_VER, 66);
@@ -181,12 +189,10 @@ TEST(FpgaRegOperations, InitWaitsForTheSignatureReadsAllAndReportsTheVersion) {
 
 // The status bit, the inputs, a key matrix scan and the self-test.
 TEST(FpgaRegOperations, StatusInputsKeyMatrixAndSelfTest) {
-    REQUIRE_MOCK_ENVIRONMENT();
     RegBench bench;
     FPGAReg& reg = *bench.reg;
-    bench.fpga.SetRegister(FPGA_REG_FPGA_STATUS, 0x10);
+    bench.fpga.ScriptStatus({0x10, 0xEF});
     EXPECT_FALSE(reg.IsStatusBit4Clear());
-    bench.fpga.SetRegister(FPGA_REG_FPGA_STATUS, 0xEF);
     EXPECT_TRUE(reg.IsStatusBit4Clear());
     bench.fpga.SetRegister(FPGA_REG_EXT_IN, 0xF5);
     bool in[4] = {};
@@ -207,32 +213,10 @@ TEST(FpgaRegOperations, StatusInputsKeyMatrixAndSelfTest) {
     bench.fpga.PressKey(1, 2);
     scan(0x04, 0x02,
          {{0x5A, 0}, {0x9B, 6}, {0x5A, 0}, {0x9B, 5}, {0x5A, 0}, {0x9B, 3}, {0x5A, 0}, {0x9B, 0}});
-    bench.fpga.ClearTransfers();
     EXPECT_EQ(reg.TestRegs(), 0);
-    EXPECT_EQ(bench.fpga.Transfers().size(), 256u + 512u);
     bench.fpga.SignatureFromRead(0);   // the FPGA does not run
     bench.fpga.FailRegister(31, 511);  // the write and read-back of 255 fail
     EXPECT_EQ(reg.TestRegs(), 256 + 1);
-}
-
-// Setters of one register from several threads: under the mutex each write
-// flips exactly one bit of the write before it, and the last one equals the
-// shadow. Without it, writes overtake each other.
-TEST(FpgaRegOperations, SettersFromSeveralThreadsKeepShadowAndDeviceInStep) {
-    REQUIRE_MOCK_ENVIRONMENT();
-    RegBench bench;
-    FPGAReg& reg = *bench.reg;
-    {
-        std::vector<std::jthread> threads;
-        for (auto set : {&FPGAReg::SetReg28Bit0, &FPGAReg::SetReg28Bit1, &FPGAReg::SetReg28Bit2})
-            threads.emplace_back([&reg, set] { for (int i = 1; i <= 300; ++i) (reg.*set)(i % 2); });
-    }
-    const std::vector<sim::RegisterTransfer> sent = bench.fpga.Transfers();
-    const auto notOneBit = [](const auto& a, const auto& b) {
-        return std::popcount(static_cast<unsigned>(a.data ^ b.data)) != 1;
-    };
-    EXPECT_EQ(std::adjacent_find(sent.begin(), sent.end(), notOneBit), sent.end());
-    EXPECT_EQ(reg.ShadowCopy()[28], bench.fpga.Registers()[28]);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Shared pieces of the FPGA, registry and timing tests: captured output,
-// bitstream files, the loader's success lines and a clock that records the
-// FPGA code's sleeps instead of sleeping.
+// bitstream files and a clock that records the FPGA code's sleeps instead of
+// sleeping.
 #pragma once
 
 #include <fstream>
@@ -30,10 +30,6 @@ inline std::string WriteBitstream(const ScratchDir& dir, const std::string& name
     const Bytes bytes = Bitstream(size);
     std::ofstream(dir / name).write(reinterpret_cast<const char*>(bytes.data()), size);
     return dir / name;
-}
-
-inline std::string Loaded(const std::string& rbf) {
-    return "FPGA: Use RBF file: " + rbf + "\nFPGA configuration success!\n";
 }
 
 struct RecordingFpgaClock final : FpgaClock {
