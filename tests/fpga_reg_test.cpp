@@ -11,7 +11,7 @@
 
 namespace {
 
-using Writes = std::vector<std::pair<int, int>>;             // (command, data) pairs
+using Writes = std::vector<std::pair<int, int>>;  // (command, data) pairs
 
 // The emulated register device, a clock that does not sleep and the
 // register access on them. There is no configuration node: the bitstream

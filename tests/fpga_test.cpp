@@ -57,7 +57,7 @@ struct LoaderBench {
 // Every outcome: result, status lines, the bitstream as far as it got (whole
 // and in order however the device takes the writes), the pauses of a load
 // that went through, and the closing sequence with request 20 at the end.
-// Returns the requests sent.
+// `load` returns the requests sent.
 TEST(FpgaLoader, OutcomesOfLoads) {
     REQUIRE_MOCK_ENVIRONMENT();
     using Model = sim::GpioDeviceModel;
