@@ -3,9 +3,14 @@
 // version strings. Every text must be printed
 // exactly as it stands in its field, up to its NUL or the field's end: bytes
 // that are not ASCII or not UTF-8 neither vanish nor turn into "(null)".
+#include <clocale>
+
 #include "fuzz_link.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
+    // As the tool runs: the user's character type, which printf consults for
+    // wide conversions only.
+    [[maybe_unused]] static const char* const locale = setlocale(LC_CTYPE, "C.UTF-8");
     if (size < kTransmitterInfoSize) return -1;
     // What the board clocks out: 88 zero bytes during the request, then the
     // identity frame; the driver's two control bytes (taken from the end:

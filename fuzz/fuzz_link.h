@@ -7,16 +7,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <clocale>
 #include <cstring>
 
 #include "fuzz_check.h"
 #include "tx_spi.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // As the tool runs: the user's character type, which printf consults for
-    // wide conversions only.
-    setlocale(LC_CTYPE, "C.UTF-8");
     // The link reports every fault, a hex dump byte by byte: buffer it rather
     // than make a system call per byte (the fuzzer's own reports do not go
     // through this stream).
