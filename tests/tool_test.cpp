@@ -4,11 +4,6 @@
 
 namespace {
 
-ProgramRun RunTool(std::vector<std::string> args, const std::string& input = "") {
-    args.insert(args.begin(), TXBOOTLOAD_PATH);
-    return RunProgram(args, input);
-}
-
 const std::string kIntro = "TXspi speed=800000\n------\nTx prepare for software update via usb.\n";
 const std::string kQuestion =
     "*********************************************\n* WARNING\n"
@@ -16,14 +11,14 @@ const std::string kQuestion =
     "* and you MUST install a new sofware to make the\n* transmitter operational again!\n"
     "*********************************************\n"
     "Ok to set transmitter in usb boot loader mode?\nPlease enter 'yes' to confirm this action\n";
-const std::string kConfirmed = "Action confirmed by user\nTx is in usb boot loader mode\n";
 const std::string kSeparator = "-------------------\n";
 const std::string kIdentity = "Product:TX-500\nRev:    C\nSNR:    TX0412-0077\nSW:5.2.1(1020)\n";
 const std::string kErrFresh = "TxSpi: Detected protocol version 5\n---- Assume correct cid=0\n";
 
 TEST(Tool, PreconfirmedRunSwitchesTheBoardInFiveExchanges) {
     Bench bench;
-    EXPECT_EQ(RunTool({"-Y"}).status, 0);  // its printout: OptionsAndTheOperatorsAnswerDecide
+    // Its printout: OptionsAndTheOperatorsAnswerDecide.
+    EXPECT_EQ(RunProgram({TXBOOTLOAD_PATH, "-Y"}).status, 0);
     // Each request acknowledges the board's frame before it: ids 1, 2, 3, 4.
     EXPECT_EQ(bench.Requests(), (std::vector<Bytes>{{22, 1, 5, 8, 0, 0, 36, 0},
                                                     {9, 2, 5, 8, 1, 0, 25, 0},
@@ -40,7 +35,9 @@ TEST(Tool, PreconfirmedRunSwitchesTheBoardInFiveExchanges) {
 TEST(Tool, OptionsAndTheOperatorsAnswerDecide) {
     const std::string usage = "Usage: " TXBOOTLOAD_PATH " [options]\n\n"
                               "  -h\tprint this help\n  -Y\tpreconfirm answer to YES\n";
-    const std::string asked = kIntro + kQuestion, yes = kConfirmed + kSeparator;
+    const std::string asked = kIntro + kQuestion;
+    const std::string yes =
+        "Action confirmed by user\nTx is in usb boot loader mode\n" + kSeparator;
     const std::string no = "No action taken\n" + kSeparator;
     const std::string twice = kErrFresh + kIdentity + kIdentity;
     const struct { std::vector<std::string> args; std::string input, out, err; } cases[] = {
@@ -56,7 +53,9 @@ TEST(Tool, OptionsAndTheOperatorsAnswerDecide) {
     };
     for (const auto& c : cases) {
         Bench bench;
-        const ProgramRun run = RunTool(c.args, c.input);
+        std::vector<std::string> argv = {TXBOOTLOAD_PATH};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        const ProgramRun run = RunProgram(argv, c.input);
         EXPECT_EQ(std::tie(run.status, run.out, run.err), std::tuple(0, c.out, c.err)) << c.input;
         const bool switched = c.out.ends_with(yes), helped = c.out.ends_with(usage);
         EXPECT_EQ(bench.board.InBootLoader(), switched);
