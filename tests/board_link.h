@@ -1,10 +1,7 @@
 // A link on the emulated board, past its first exchange, for the typed operations' tests.
 #pragma once
 
-#include <vector>
-
 #include "test_support.h"
-#include "tx_spi.h"
 
 // The first exchange (or, with `identify`, the identity, which picks the
 // board's timing: fast for the default software number 1020) happens out of

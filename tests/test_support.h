@@ -58,9 +58,7 @@ struct FakeClock final : LinkClock {
         pauses.push_back(NanosecondsBetween(last, deadline));
         if (!TimeReached(now, deadline)) now = deadline;
     }
-    void Sleep(int64_t nanoseconds) override {
-        sleeps.push_back(nanoseconds), AddNanoseconds(now, nanoseconds);
-    }
+    void Sleep(int64_t ns) override { sleeps.push_back(ns), AddNanoseconds(now, ns); }
     int64_t tick = 1000;
     timespec now = MonotonicNow(), last = now;
     std::vector<int64_t> pauses, sleeps;
@@ -89,20 +87,18 @@ struct Bench {
     // only zeros follow.
     std::vector<Bytes> Requests() const {
         std::vector<Bytes> requests;
-        for (Bytes r : Records(&sim::BusRecord::request)) {
+        for (const sim::BusRecord& record : board.Records()) {
+            Bytes r = record.request;
             const auto end = r.begin() + std::min<size_t>(r.empty() ? 0 : r[3], r.size());
             if (std::all_of(end, r.end(), [](uint8_t b) { return b == 0; })) r.erase(end, r.end());
             requests.push_back(r);
         }
         return requests;
     }
-    template <class T> std::vector<T> Records(T sim::BusRecord::*field) const {
-        std::vector<T> values;
-        for (const sim::BusRecord& r : board.Records()) values.push_back(r.*field);
-        return values;
-    }
     std::vector<uint32_t> TransferLengths() const {
-        return Records(&sim::BusRecord::transferLength);
+        std::vector<uint32_t> lengths;
+        for (const sim::BusRecord& r : board.Records()) lengths.push_back(r.transferLength);
+        return lengths;
     }
 
     sim::TxBoardModel board;

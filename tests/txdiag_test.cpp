@@ -27,8 +27,6 @@ TEST(TxdiagTest, CommandsUnderTxsim) {
          "TxSpi: Detected protocol version 4\n"},
         {"--ready-word 0 --fault-word 0x10000000", "ready", 0,
          kSpeed + "not ready, fault word 0x10000000\n", ""},
-        {"", "snapshot 2", 0, kSpeed,
-         "Snapshot information for record id 2\n-------------------------------------\n"},
         {"--protocol-version 4", "snapshot 2", 0,
          kSpeed + "no snapshots under protocol version 4\n", ""},
         {"--software 2.1 --software-number 995", "version", 0, kSpeed + "2.1(995)\n", ""},
