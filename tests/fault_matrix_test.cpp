@@ -4,24 +4,20 @@
 #include <sys/time.h>
 
 #include <cerrno>
-#include <fstream>
-#include <random>
 #include <sstream>
 
-#include "test_support.h"
+#include "fpga_support.h"
 
 namespace {
 
-using Board = sim::BoardConfig;
 constexpr auto npos = std::string::npos;
 
 enum Node : unsigned { kSpidev = 1, kGpio = 2, kRegisters = 4 };
 
 struct FaultRow {
     const char* fault;
-    Board board{};
-    void (*fpga)(sim::GpioDeviceModel&) = [](sim::GpioDeviceModel&) {};
-    void (*registers)(sim::FpgaRegisterModel&) = [](sim::FpgaRegisterModel&) {};
+    sim::BoardConfig board{};
+    void (*devices)(sim::GpioDeviceModel&, sim::FpgaRegisterModel&) = [](auto&, auto&) {};
     unsigned missing = 0;                   // the nodes left out
     std::vector<std::string> command = {TXBOOTLOAD_PATH, "-Y"};  // RBF: the bitstream file
     std::string input{};
@@ -72,16 +68,10 @@ const std::vector<std::string> kLoad = {TXDIAG_PATH, "fpga-load", "RBF"},
                                kVersion = {TXDIAG_PATH, "fpga-version", "RBF"};
 constexpr size_t kRbf = 2100;  // bytes of the bitstream file: three chunks
 
-Bytes RandomBytes() {
-    std::mt19937 random(20261206);
-    Bytes bytes(200);
-    for (uint8_t& b : bytes) b = static_cast<uint8_t>(random());
-    return bytes;
-}
-
 // A bitstream load that fails with `code`.
-FaultRow Load(const char* fault, void (*fpga)(sim::GpioDeviceModel&), int code) {
-    return {.fault = fault, .fpga = fpga, .command = kLoad, .status = 1,
+FaultRow Load(const char* fault, void (*fpga)(sim::GpioDeviceModel&, sim::FpgaRegisterModel&),
+              int code) {
+    return {.fault = fault, .devices = fpga, .command = kLoad, .status = 1,
             .err = {"******FPGA config failed. Error code = " + std::to_string(code) + "\n"}};
 }
 
@@ -106,7 +96,7 @@ const FaultRow kMatrix[] = {
     {.fault = "0xFF only", .board = {.garbage = Bytes(200, 0xFF)},
      .err = {"**** TOO large message received received=255 expected=88\n", "**** Checksum error\n",
              "TxSpi: Detected protocol version 255\n", Identity(kFF, kFF, kFF, kFF, kFF)}},
-    {.fault = "board sends random bytes", .board = {.garbage = RandomBytes()},
+    {.fault = "board sends random bytes", .board = {.garbage = Bitstream(200)},
      .err = {"**** Checksum error\n", "------TXSPI ERROR -----"}},
     {.fault = "board flips to protocol version 4", .board = {.protocolVersion = 4},
      .err = {"TxSpi: Detected protocol version 4\n" + kIdentity}, .absent = {"------TXSPI ERROR"}},
@@ -136,23 +126,24 @@ const FaultRow kMatrix[] = {
     // The FPGA: configuration node and bitstream load, then the register device.
     {.fault = "configuration node missing", .missing = kGpio, .command = kLoad, .status = 1,
      .err = {"***** FPGA::Configure: Open /dev/fpga_config.0 failed!\n"}},
-    Load("configuration request fails with EIO", [](auto& g) { g.FailRequest(8, 1); }, -1),
-    Load("status input high before the data", [](auto& g) { g.ScriptStatus({1}); }, -101),
-    Load("done input high before the data", [](auto& g) { g.ScriptDone({1}); }, -102),
-    Load("status input never rises", [](auto& g) { g.ScriptStatus(Bytes(7, 0)); }, -103),
-    Load("done input never set", [](auto& g) { g.ScriptDone(Bytes(7, 0)); }, -104),
-    Load("bitstream write takes nothing", [](auto& g) { g.FailWrite(2, 0, 0); }, -105),
-    Load("bitstream write fails with EIO", [](auto& g) { g.FailWrite(1, -1, EIO); }, -105),
-    Load("status drops after a chunk", [](auto& g) { g.ScriptStatus({0, 1, 0}); }, -106),
-    {.fault = "closing request 20 fails", .fpga = [](auto& g) { g.FailRequest(20, 1); },
+    Load("configuration request fails with EIO", [](auto& g, auto&) { g.FailRequest(8, 1); }, -1),
+    Load("status input high before the data", [](auto& g, auto&) { g.ScriptStatus({1}); }, -101),
+    Load("done input high before the data", [](auto& g, auto&) { g.ScriptDone({1}); }, -102),
+    Load("status input never rises", [](auto& g, auto&) { g.ScriptStatus(Bytes(7, 0)); }, -103),
+    Load("done input never set", [](auto& g, auto&) { g.ScriptDone(Bytes(7, 0)); }, -104),
+    Load("bitstream write takes nothing", [](auto& g, auto&) { g.FailWrite(2, 0, 0); }, -105),
+    Load("bitstream write fails with EIO", [](auto& g, auto&) { g.FailWrite(1, -1, EIO); }, -105),
+    Load("status drops after a chunk", [](auto& g, auto&) { g.ScriptStatus({0, 1, 0}); }, -106),
+    {.fault = "closing request 20 fails", .devices = [](auto& g, auto&) { g.FailRequest(20, 1); },
      .command = kLoad, .status = 1, .err = {"FPGA configuration success!\n"}},
     // Done comes only with the whole file: the rest of a short write is sent.
-    {.fault = "bitstream writes cut short or interrupted", .fpga = [](auto& g) {
+    {.fault = "bitstream writes cut short or interrupted", .devices = [](auto& g, auto&) {
          g.LimitWrite(100), g.FailWrite(3, -1, EINTR), g.ExpectBitstreamSize(kRbf); },
      .command = kLoad, .err = {"FPGA configuration success!\n"}},
     {.fault = "register device missing", .missing = kRegisters, .command = kVersion, .status = 1,
      .out = {"fpga_reg:*** Error: Can not open device /dev/spidev1.0 ErrNo=2\n"}},
-    {.fault = "register transfer fails with EIO", .registers = [](auto& r) { r.FailRegister(29); },
+    {.fault = "register transfer fails with EIO",
+     .devices = [](auto&, auto& r) { r.FailRegister(29); },
      .command = kVersion, .out = {"firmware version: 0 (0x00)\n"},
      .err = {"Exception: fpga_reg:172 FPGAReg::ReadReg failed\n"
              "Exception: fpga_reg:267 FPGAReg::ReadAllRegs() Failed!\nFPGA firmware version: 0\n"}},
@@ -164,11 +155,11 @@ void PrintTo(const FaultRow& row, std::ostream* os) { *os << row.fault; }
 TEST_P(FaultMatrix, RowGetsItsMessagesAndTheRunEnds) {
     const FaultRow& row = GetParam();
     ScratchDir dir;
-    std::ofstream(dir / "fpga.rbf") << std::string(kRbf, '\x5A');
+    WriteBitstream(dir, "fpga.rbf", kRbf);
     sim::FpgaRegisterModel registers;
     Bench bench(row.board, !(row.missing & kSpidev), !(row.missing & kGpio));
     EXPECT_TRUE((row.missing & kRegisters) || bench.testbed.AddFpgaRegisterDevice(registers));
-    row.fpga(bench.gpio), row.registers(registers);
+    row.devices(bench.gpio, registers);
     std::vector<std::string> argv = row.command;
     std::ranges::replace(argv, std::string("RBF"), dir / "fpga.rbf");
     const ProgramRun run =

@@ -19,13 +19,12 @@ TEST(GpioPortDevice, ReadyLineAndSwitchRequests) {
     // Level 0 is ready; 1 is busy, and so is anything that is not a level.
     // Each reading announces PA15 (request 17), then reads it (19).
     CapturedOutput output;
-    std::vector<sim::PinRequest> expected;
     for (auto [level, ready] : {std::pair(0, 1), std::pair(1, 0), std::pair(7, 0)}) {
         bench.gpio.SetLevel(static_cast<uint8_t>(level));
         EXPECT_EQ(port.readReadyLine(), ready) << "level " << level;
-        expected.insert(expected.end(), {{17, "PA15"}, {19, "PA15"}});
     }
-    EXPECT_EQ(bench.gpio.PinRequests(), expected);
+    const sim::PinRequest announce{17, "PA15"}, get{19, "PA15"};
+    EXPECT_EQ(bench.gpio.PinRequests(), (std::vector{announce, get, announce, get, announce, get}));
     // A failed GET_PIN is reported, and the untouched record reads as ready.
     bench.gpio.SetGetPinResult(3);
     EXPECT_EQ(port.readReadyLine(), 1);
@@ -72,8 +71,6 @@ TEST(GpioPortSysfs, PinsAndTextsThroughValueFiles) {
     EXPECT_EQ(sysfsReadPin(tooLong.c_str()), -1);
     EXPECT_EQ(sysfsWritePin(tooLong.c_str(), true), -1);
     EXPECT_EQ(sysfsReadPin(longest.c_str()), 1);
-    EXPECT_EQ(sysfsWritePin(longest.c_str(), false), 0);
-    EXPECT_EQ(bed.SysfsPin(longest), "0\n");
     output.Finish();
     EXPECT_EQ(output.out, "gpio:*** Error: Can not open device /dev/fpga_config.0 ErrNo=2\n"
                           "sysfs: Can not open " + kRoot + "spi0_int/value\n"

@@ -124,25 +124,23 @@ struct ProgramRun {
     std::string out, err;
 };
 
-// Runs `argv` with `input` on its standard input (closed when `closeInput`)
-// and collects its status and output; `whileRunning` gets the process id. A
-// board that never becomes ready costs seconds, not the whole test timeout.
+// Runs `argv` (a program of this build) with `input` on its standard input
+// (closed when `closeInput`) and collects its status and output; `whileRunning`
+// gets the process id. A board that never becomes ready costs seconds, not the
+// whole test timeout.
 inline ProgramRun RunProgram(std::vector<std::string> argv, const std::string& input = "",
                              bool closeInput = false, void (*whileRunning)(pid_t) = nullptr) {
     std::istringstream words(SKARVIK_TEST_EMULATOR);
     const std::vector<std::string> emulator{std::istream_iterator<std::string>(words), {}};
-    const std::string built[] = {TXBOOTLOAD_PATH, TXDIAG_PATH, SIM_TXSIM};
-    const auto dashes = std::ranges::find(argv, "--") - argv.begin();
-    for (const auto at : {dashes + 1, decltype(dashes){0}}) {  // the later first: `at` stays put
-        if (at < std::ssize(argv) && std::ranges::count(built, argv[at]) != 0)
-            argv.insert(argv.begin() + at, emulator.begin(), emulator.end());
-    }
+    const auto at = std::ranges::find(argv, "--") - argv.begin() + 1;  // txsim's command
+    if (at < std::ssize(argv) && (argv[at] == TXBOOTLOAD_PATH || argv[at] == TXDIAG_PATH))
+        argv.insert(argv.begin() + at, emulator.begin(), emulator.end());
+    argv.insert(argv.begin(), emulator.begin(), emulator.end());  // argv[0]: always one of ours
     ScratchDir dir;
     const std::string in = dir / "in", out = dir / "out", err = dir / "err";
     if (FILE* f = std::fopen(in.c_str(), "w")) std::fputs(input.c_str(), f), std::fclose(f);
-    std::vector<char*> args;
-    for (std::string& a : argv) args.push_back(a.data());
-    args.push_back(nullptr);
+    std::vector<char*> args(argv.size() + 1);  // ends with a null pointer
+    std::ranges::transform(argv, args.begin(), [](std::string& a) { return a.data(); });
     const pid_t pid = fork();
     if (pid == 0) {
         if (closeInput) close(0); else dup2(open(in.c_str(), O_RDONLY), 0);

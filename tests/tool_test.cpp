@@ -45,10 +45,8 @@ TEST(Tool, OptionsAndTheOperatorsAnswerDecide) {
         EXPECT_EQ(std::tie(run.status, run.out, run.err), std::tuple(0, c.out, c.err)) << c.input;
         const bool switched = c.out.ends_with(kYes);
         EXPECT_EQ(bench.board.InBootLoader(), switched);
-        if (!switched) {
-            EXPECT_EQ(bench.board.ExchangeCount(), c.out.ends_with(kUsage) ? 2 : 4);
-            continue;
-        }
+        EXPECT_EQ(bench.board.ExchangeCount(), switched ? 5 : c.out.ends_with(kUsage) ? 2 : 4);
+        if (!switched) continue;
         EXPECT_EQ(bench.Requests(), kSwitching);
         EXPECT_EQ(bench.TransferLengths(), (std::vector<uint32_t>{88, 88, 8, 8, 88}));
         // The identity's pause, then the tool's own 250 ms sleep.
