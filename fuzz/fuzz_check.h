@@ -11,13 +11,9 @@
 #include <string>
 
 // Stops the run with a message when a property does not hold.
-#define FUZZ_CHECK(cond)                                                             \
-    do {                                                                             \
-        if (!(cond)) {                                                               \
-            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-            abort();                                                                 \
-        }                                                                            \
-    } while (0)
+#define FUZZ_CHECK(cond) \
+    ((cond) ? void()     \
+            : (fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond), abort()))
 
 // The current input as a file: an in-memory file of this process, rewritten
 // with `bytes` on every call; returns the path that opens it.

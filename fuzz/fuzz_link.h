@@ -10,76 +10,55 @@
 #include <cstring>
 
 #include "fuzz_check.h"
-#include "link_clock.h"
-#include "protocol.h"
 #include "tx_spi.h"
 
-// Time moves only when the link sleeps.
-class NoSleepClock final : public LinkClock {
-public:
-    timespec Now() override {
-        AddNanoseconds(now_, 1000);
-        return now_;
-    }
-    void SleepUntil(const timespec& deadline) override {
-        if (!TimeReached(now_, deadline)) now_ = deadline;
-    }
-    void Sleep(int64_t nanoseconds) override { AddNanoseconds(now_, nanoseconds); }
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    // The link reports every fault, a hex dump byte by byte: buffer it rather
+    // than make a system call per byte (the fuzzer's own reports do not go
+    // through this stream).
+    setvbuf(stderr, nullptr, _IOFBF, 1 << 16);
+    return 0;
+}
 
-private:
-    timespec now_{1000, 0};
-};
-
-// Answers SPI_IOC_MESSAGE(1) from the fuzzer's bytes. Before each transfer
-// one control byte picks the driver's behaviour: mostly a full transfer, at
-// times a failed ioctl (EIO) or a short one. The reply bytes follow; when the
-// input runs out the board clocks zeros.
-class FuzzedSpiDriver final : public SpiDriver {
-public:
-    explicit FuzzedSpiDriver(FuzzedDataProvider& data) : data_(data) {}
+// A link on /dev/null (an open descriptor that is not a spidev node: the
+// set-up requests fail as on a driver that refuses them) that then answers
+// its own spidev requests and keeps its own time.
+//
+// Each SPI_IOC_MESSAGE(1) is answered from the fuzzer's bytes: first one
+// control byte picks the driver's behaviour, mostly a full transfer, at times
+// a failed ioctl (0xEE, EIO) or a short one (0xED). The reply bytes follow;
+// when the input runs out the board clocks zeros. Time moves only when the
+// link sleeps or reads it.
+struct FuzzLink final : SpiDriver, LinkClock, TxSpi {
+    explicit FuzzLink(FuzzedDataProvider& input) : TxSpi("/dev/null"), data(input) {
+        SetDriver(*this);
+        SetClock(*this);
+    }
 
     int Ioctl(int, unsigned long request, void* arg) override {
-        if (request != SPI_IOC_MESSAGE(1)) {
-            errno = ENOTTY;
-            return -1;
-        }
         const auto* t = static_cast<const spi_ioc_transfer*>(arg);
         // What the link promises the driver: one bounded transfer of its own
         // buffers, a request that carries a non-zero id and a sane length.
-        FUZZ_CHECK(t->len > 0 && t->len <= kMaxTransfer);
+        FUZZ_CHECK(request == SPI_IOC_MESSAGE(1) && t->len > 0 && t->len <= kMaxTransfer);
         const auto* tx = reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(t->tx_buf));
         auto* rx = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(t->rx_buf));
-        FUZZ_CHECK(tx[1] != 0);
-        FUZZ_CHECK(tx[3] >= 8);
-        ++transfers;
-
-        const uint8_t control = data_.ConsumeIntegral<uint8_t>();
-        if (control == 0xEE) {
-            errno = EIO;
-            return -1;
-        }
-        size_t moved = t->len;
-        if (control == 0xED) moved = data_.ConsumeIntegralInRange<size_t>(0, t->len);
-        const size_t got = data_.ConsumeData(rx, moved);
-        std::fill(rx + got, rx + moved, 0);
+        FUZZ_CHECK(tx[1] != 0 && tx[3] >= 8);
+        const uint8_t control = data.ConsumeIntegral<uint8_t>();
+        if (control == 0xEE) return errno = EIO, -1;
+        const size_t moved =
+            control == 0xED ? data.ConsumeIntegralInRange<size_t>(0, t->len) : t->len;
+        std::fill(rx + data.ConsumeData(rx, moved), rx + moved, 0);
         return static_cast<int>(moved);
     }
-
-    int transfers = 0;
-
-private:
-    FuzzedDataProvider& data_;
-};
-
-// A link on /dev/null (an open descriptor that is not a spidev node: the
-// set-up requests fail as on a driver that refuses them), then switched to
-// the fuzzed driver and the sleepless clock.
-struct FuzzLink {
-    explicit FuzzLink(FuzzedDataProvider& data) : driver(data), link("/dev/null") {
-        link.SetDriver(driver);
-        link.SetClock(clock);
+    timespec Now() override {
+        AddNanoseconds(now, 1000);
+        return now;
     }
-    FuzzedSpiDriver driver;
-    NoSleepClock clock;
-    TxSpi link;
+    void SleepUntil(const timespec& deadline) override {
+        if (!TimeReached(now, deadline)) now = deadline;
+    }
+    void Sleep(int64_t nanoseconds) override { AddNanoseconds(now, nanoseconds); }
+
+    FuzzedDataProvider& data;
+    timespec now{1000, 0};
 };
