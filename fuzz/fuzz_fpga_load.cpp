@@ -1,7 +1,8 @@
 // The bitstream loader: an arbitrary bitstream file, and a configuration node
 // whose input levels, request failures and write counts the input picks,
 // through Configure. The device receives a prefix of the file (all of it on
-// success), and only the known requests.
+// success) and only the known requests, and every attempt ends with the
+// closing sequence and request 20.
 #include <vector>
 
 #include "fpga.h"
@@ -20,6 +21,8 @@ struct FuzzedConfigNode final : FpgaDriver {
         const unsigned nr = request & 0xFF;
         const bool read = request == FpgaConfigReadRequest(nr);
         FUZZ_CHECK(read ? nr == 5 || nr == 6 : request == FpgaConfigWriteRequest(nr));
+        FUZZ_CHECK(read || *byte <= 1);
+        if (!read) drives.push_back(nr << 8 | *byte);
         const uint8_t control = data.ConsumeIntegral<uint8_t>();
         if (control == 0xEE) return errno = EIO, -1;
         if (read) *byte = control;
@@ -38,6 +41,7 @@ struct FuzzedConfigNode final : FpgaDriver {
     }
 
     FuzzedDataProvider& data;
+    std::vector<unsigned> drives;  // nr << 8 | level, in order
     std::vector<uint8_t> written;
 };
 
@@ -59,5 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     FUZZ_CHECK(node.written.size() <= rbf.size() &&
                std::equal(node.written.begin(), node.written.end(), rbf.begin()));
     FUZZ_CHECK(result != 0 || node.written == rbf);
+    const std::vector<unsigned> closing = {0x801, 0x700, 0xA00, 0x900, 0x1401};
+    FUZZ_CHECK(node.drives.size() > closing.size() &&
+               std::equal(closing.rbegin(), closing.rend(), node.drives.rbegin()));
     return 0;
 }

@@ -1,10 +1,7 @@
 // A link on the emulated board, past its first exchange, for the typed operations' tests.
 #pragma once
 
-#include <vector>
-
 #include "test_support.h"
-#include "tx_spi.h"
 
 // The first exchange (or, with `identify`, the identity, which picks the
 // board's timing: fast for the default software number 1020) happens out of
@@ -20,9 +17,8 @@ struct BoardLink {
     }
     // The transfers since construction, and their message types.
     std::vector<sim::BusRecord> Requests() const {
-        std::vector<sim::BusRecord> records = bench.board.Records();
-        records.erase(records.begin(), records.begin() + first);
-        return records;
+        const std::vector<sim::BusRecord> records = bench.board.Records();
+        return {records.begin() + first, records.end()};
     }
     std::vector<int> Types() const {
         std::vector<int> types;
@@ -31,7 +27,7 @@ struct BoardLink {
     }
 
     Bench bench;
-    FakeClock clock;
+    FakeClock& clock = bench.clock;
     CapturedOutput quiet;
     TxSpi link{sim::kSpidevPath};
     int first = 0;

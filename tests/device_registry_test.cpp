@@ -6,16 +6,6 @@
 
 namespace {
 
-// Destroying the first of two devices of a name removes the entry, though
-// it names the second.
-TEST(DeviceRegistry, ASecondDeviceOfTheSameNameTakesTheEntryOver) {
-    auto first = std::make_unique<Device>(L"Probe", 1);
-    auto second = std::make_unique<Device>(L"Probe", 2);
-    EXPECT_EQ(Device::Find(L"Probe"), second.get());
-    first.reset();
-    EXPECT_EQ(Device::Find(L"Probe"), nullptr);
-}
-
 struct Watcher final : Device {
     Watcher() : Device(L"Watcher", 0) {}
     wxString GetDescription() override {
@@ -23,14 +13,18 @@ struct Watcher final : Device {
     }
 };
 
-// Names in case-sensitive order. A name the C library cannot convert (this
-// process keeps the "C" locale) is described with an empty name.
-TEST(DeviceRegistry, ListingInCaseSensitiveNameOrder) {
+// Destroying the first of two devices of a name removes the entry, though it
+// names the second. Names list in case-sensitive order; a name the C library
+// cannot convert (this process keeps the "C" locale) is described with an empty name.
+TEST(DeviceRegistry, NamesEntriesAndListing) {
     {
-        Device lower(L"fpga", 0);
+        auto first = std::make_unique<Device>(L"Probe", 1);
+        Device second(L"Probe", 2);
+        EXPECT_EQ(Device::Find(L"Probe"), &second);
+        first.reset();
+        EXPECT_EQ(Device::Find(L"Probe"), nullptr);
+        Device lower(L"fpga", 0), other(L"Beta", 0), unconvertible(L"Ger\u00e4t", 0);
         FPGA fpga;
-        Device other(L"Beta", 0);
-        Device unconvertible(L"Ger\u00e4t", 0);
         Watcher watcher;
         EXPECT_EQ(Device::Find(L"Fpga"), nullptr);
         EXPECT_EQ(Printed(Device::ListDevices),

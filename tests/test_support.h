@@ -1,23 +1,29 @@
 // Shared pieces of the tests: captured standard streams, the emulated nodes
 // with a link on them, a clock that walks through deadlines without waiting,
 // a scratch directory and a runner for the built programs.
+//
+// A cross build runs its tests under the emulator named at configure time
+// (CMAKE_CROSSCOMPILING_EMULATOR, passed in as SKARVIK_TEST_EMULATOR; empty
+// in a native build). The kernel cannot start the target's programs by
+// itself, so the programs of this build that a test starts go through that
+// emulator too: the program itself (argv[0]) and the command txsim runs (the
+// word after "--"). Programs of the host, such as /bin/sh under txsim, start
+// as they are.
 #pragma once
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
+#include <iterator>
+#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "link_clock.h"
-#include "target_program.h"
 #include "testbed.h"
 #include "tx_spi.h"
 
@@ -52,7 +58,7 @@ struct FakeClock final : LinkClock {
         pauses.push_back(NanosecondsBetween(last, deadline));
         if (!TimeReached(now, deadline)) now = deadline;
     }
-    void Sleep(int64_t nanoseconds) override { sleeps.push_back(nanoseconds), AddNanoseconds(now, nanoseconds); }
+    void Sleep(int64_t ns) override { sleeps.push_back(ns), AddNanoseconds(now, ns); }
     int64_t tick = 1000;
     timespec now = MonotonicNow(), last = now;
     std::vector<int64_t> pauses, sleeps;
@@ -63,7 +69,7 @@ struct FakeClock final : LinkClock {
 struct Bench {
     explicit Bench(sim::BoardConfig config = {}, bool spidev = true, bool gpioNode = true)
         : board(std::move(config)) {
-        EXPECT_TRUE(sim::Testbed::InMockEnvironment()) << "needs LD_PRELOAD=libumockdev-preload.so.0";
+        EXPECT_TRUE(sim::Testbed::InMockEnvironment()) << "needs umockdev's preload library";
         EXPECT_TRUE(!spidev || testbed.AddSpidev(board)) << testbed.LastError();
         EXPECT_TRUE(!gpioNode || testbed.AddGpioDevice(gpio)) << testbed.LastError();
     }
@@ -81,19 +87,19 @@ struct Bench {
     // only zeros follow.
     std::vector<Bytes> Requests() const {
         std::vector<Bytes> requests;
-        for (Bytes r : Records(&sim::BusRecord::request)) {
+        for (const sim::BusRecord& record : board.Records()) {
+            Bytes r = record.request;
             const auto end = r.begin() + std::min<size_t>(r.empty() ? 0 : r[3], r.size());
             if (std::all_of(end, r.end(), [](uint8_t b) { return b == 0; })) r.erase(end, r.end());
             requests.push_back(r);
         }
         return requests;
     }
-    template <class T> std::vector<T> Records(T sim::BusRecord::*field) const {
-        std::vector<T> values;
-        for (const sim::BusRecord& r : board.Records()) values.push_back(r.*field);
-        return values;
+    std::vector<uint32_t> TransferLengths() const {
+        std::vector<uint32_t> lengths;
+        for (const sim::BusRecord& r : board.Records()) lengths.push_back(r.transferLength);
+        return lengths;
     }
-    std::vector<uint32_t> TransferLengths() const { return Records(&sim::BusRecord::transferLength); }
 
     sim::TxBoardModel board;
     sim::GpioDeviceModel gpio;
@@ -105,9 +111,7 @@ struct Bench {
 
 // A fresh directory below $TMPDIR (or /tmp), removed with all it holds.
 struct ScratchDir {
-    ScratchDir() {
-        const char* base = std::getenv("TMPDIR");
-        path = std::string(base != nullptr && *base ? base : "/tmp") + "/skarvik.XXXXXX";
+    ScratchDir() : path(std::filesystem::temp_directory_path() / "skarvik.XXXXXX") {
         EXPECT_NE(mkdtemp(path.data()), nullptr) << path;
     }
     ~ScratchDir() { std::error_code ec; std::filesystem::remove_all(path, ec); }
@@ -120,38 +124,35 @@ struct ProgramRun {
     std::string out, err;
 };
 
-// Runs `argv` with `input` on its standard input (closed when `closeInput`)
-// and collects its status and output; `whileRunning` gets the process id. A
-// program still running after 15 s is killed and the test fails: a board that
-// never becomes ready costs seconds, not the whole test timeout.
+// Runs `argv` (a program of this build) with `input` on its standard input
+// (closed when `closeInput`) and collects its status and output; `whileRunning`
+// gets the process id. A board that never becomes ready costs seconds, not the
+// whole test timeout.
 inline ProgramRun RunProgram(std::vector<std::string> argv, const std::string& input = "",
                              bool closeInput = false, void (*whileRunning)(pid_t) = nullptr) {
-    argv = UnderEmulator(std::move(argv));
+    std::istringstream words(SKARVIK_TEST_EMULATOR);
+    const std::vector<std::string> emulator{std::istream_iterator<std::string>(words), {}};
+    const auto at = std::ranges::find(argv, "--") - argv.begin() + 1;  // txsim's command
+    if (at < std::ssize(argv) && (argv[at] == TXBOOTLOAD_PATH || argv[at] == TXDIAG_PATH))
+        argv.insert(argv.begin() + at, emulator.begin(), emulator.end());
+    argv.insert(argv.begin(), emulator.begin(), emulator.end());  // argv[0]: always one of ours
     ScratchDir dir;
     const std::string in = dir / "in", out = dir / "out", err = dir / "err";
     if (FILE* f = std::fopen(in.c_str(), "w")) std::fputs(input.c_str(), f), std::fclose(f);
-    std::vector<char*> args;
-    for (std::string& a : argv) args.push_back(a.data());
-    args.push_back(nullptr);
-    std::fflush(nullptr);
+    std::vector<char*> args(argv.size() + 1);  // ends with a null pointer
+    std::ranges::transform(argv, args.begin(), [](std::string& a) { return a.data(); });
     const pid_t pid = fork();
     if (pid == 0) {
         if (closeInput) close(0); else dup2(open(in.c_str(), O_RDONLY), 0);
         dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
         dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+        alarm(15);  // still running after 15 s: the test fails with status 142
         execvp(args[0], args.data());
         _exit(127);
     }
     if (whileRunning != nullptr) whileRunning(pid);
     int status = 0;
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > limit) {
-            kill(pid, SIGKILL), waitpid(pid, &status, 0);
-            ADD_FAILURE() << argv[0] << " still running after 15 s";
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    waitpid(pid, &status, 0);
     return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), sim::ReadFile(out),
             sim::ReadFile(err)};
 }

@@ -5,47 +5,26 @@
 
 namespace {
 
-// Runs `txsim SIM -- txdiag ARGS`; SIM and ARGS are words separated by blanks.
-ProgramRun Txdiag(const std::string& sim, const std::string& args) {
-    std::vector<std::string> argv = {SIM_TXSIM};
-    std::istringstream words(sim + " -- " TXDIAG_PATH " " + args);
-    for (std::string word; words >> word;) argv.push_back(word);
-    return RunProgram(argv);
-}
-
 const std::string kSpeed = "TXspi speed=800000\n";
 
-// `err` is a part of standard error; for "values" a part of standard output.
+// `txsim SIM -- txdiag ARGS` (SIM and ARGS: words separated by blanks); `err` is a part of
+// standard error.
 TEST(TxdiagTest, CommandsUnderTxsim) {
     const struct { std::string sim, args; int status; std::string out, err; } cases[] = {
-        {"", "info", 0, kSpeed + "software number 1020, fast timing\n",
-         "Product:TX-500\nRev:    C\nSNR:    TX0412-0077\nSW:5.2.1(1020)\n"},
+        {"", "info", 0, kSpeed + "software number 1020, fast timing\n", "SNR:    TX0412-0077\n"},
         {"--fault-word 0x01000020", "status", 0,
-         kSpeed + "TX status 0x1000020: Not regulating, Working point valid\n",
-         "-------------------\nfault_flags=0x01000020\ncg_current= 0.5000A\n"},
-        {"--status estimated_load=nan,is_on=1", "status", 0, kSpeed + "TX status 0x0000\n",
-         "estimated_load=     nanOhm\nupdate_count= 42\n"
-         "cg_current_da= 1200 range=1\nvg_voltage_da= 2400 range=1\nis_on= 1 ON\n"},
+         kSpeed + "TX status 0x1000020: Not regulating, Working point valid\n", "fault_flags="},
         {"--fault-word 0x00010001 --protocol-version 4", "faults", 0,
          kSpeed + "TX status 0x10001: No contact? This load is out of range for this "
                   "transmitter., Tx is off\n",
          "TxSpi: Detected protocol version 4\n"},
         {"--ready-word 0 --fault-word 0x10000000", "ready", 0,
          kSpeed + "not ready, fault word 0x10000000\n", ""},
-        {"", "snapshot 2", 0, kSpeed,
-         "Snapshot information for record id 2\n-------------------------------------\n"},
         {"--protocol-version 4", "snapshot 2", 0,
          kSpeed + "no snapshots under protocol version 4\n", ""},
-        {"--channel 19=-0.5/-1", "values", 0, "",
-         "V5_CHANNEL_DIGIO_PIOB=-1 (0xffffffff)/ -0.500000\n"},
-        {"--software 2.1 --software-number 995", "version", 0, kSpeed + "2.1(995)\n", ""},
-        {"--product T-500 --revision B --serial 77", "description", 0, kSpeed + "T-500/B/77\n", ""},
         {"--mode-change 3", "standby", 0, kSpeed + "standby acknowledged\n", ""},
         {"--fail-ack M_STANDBY", "standby", 1, kSpeed,
          "txdiag: standby: not acknowledged (error flags 2)\n"},
-        {"--fault-word 0x04000001 --mode-change 3", "recover", 0,
-         kSpeed + "back in the initial state\n", ""},
-        {"", "reset", 0, kSpeed + "reset acknowledged\n", ""},
         {"--no-spidev", "status", 1, "",
          "******* Error: TxSpi can't open device /dev/spidev0.1\n"
          "txdiag: status: cannot open /dev/spidev0.1\n"},
@@ -53,17 +32,17 @@ TEST(TxdiagTest, CommandsUnderTxsim) {
          "txdiag: faults: the transmitter does not answer\n"},
         {"", "bogus", 2, "", "txdiag: unknown command 'bogus'\nUsage: "},
         {"", "snapshot 1x", 2, "",
-         "txdiag: snapshot: bad record id '1x': give a whole number from -2147483648 to "
-         "2147483647\nUsage: "},
+         "snapshot: bad record id '1x': give a whole number from -2147483648 to 2147483647\n"},
         {"", "snapshot 2147483648", 2, "", "bad record id '2147483648'"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.sim + " / " + c.args);
-        const ProgramRun run = Txdiag(c.sim, c.args);
-        EXPECT_EQ(run.status, c.status);
-        const bool values = c.args == "values";
-        if (!values) { EXPECT_EQ(run.out, c.out); }
-        EXPECT_NE((values ? run.out : run.err).find(c.err), std::string::npos) << run.err;
+        std::vector<std::string> argv = {SIM_TXSIM};
+        std::istringstream words(c.sim + " -- " TXDIAG_PATH " " + c.args);
+        for (std::string word; words >> word;) argv.push_back(word);
+        const ProgramRun run = RunProgram(argv);
+        EXPECT_EQ(std::tie(run.status, run.out), std::tie(c.status, c.out));
+        EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
     }
 }
 
