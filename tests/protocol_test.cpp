@@ -73,12 +73,10 @@ TEST(TimeArithmetic, CarriesIntoSecondsAndComparesInstants) {
 }
 
 TEST(TimeArithmetic, APauseInterruptedByASignalLastsToItsDeadline) {
-    struct sigaction action {};
+    struct sigaction action {}, old {};
     action.sa_handler = [](int) {};  // no SA_RESTART: the sleep sees EINTR
-    struct sigaction old {};
     ASSERT_EQ(sigaction(SIGALRM, &action, &old), 0);
-    itimerval timer{};
-    timer.it_value.tv_usec = 5000;
+    const itimerval timer{{0, 0}, {0, 5000}};
     ASSERT_EQ(setitimer(ITIMER_REAL, &timer, nullptr), 0);
     timespec deadline = MonotonicNow();
     AddNanoseconds(deadline, 50000000);
