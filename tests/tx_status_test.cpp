@@ -39,20 +39,17 @@ TEST(TxStatusTest, FaultWordTestsAndTextsUnderBothVersions) {
         {4, 0x01000000, 150.0f, false, true, false, "Unknown fault", "TX status 0x1000000"},
     };
     for (const auto& c : cases) {
-        BoardLink s({.protocolVersion = c.version});
         SCOPED_TRACE(testing::Message() << "v" << int(c.version) << std::hex << " " << c.word);
-        s.bench.board.Update([&](BoardConfig& board) {
-            board.faultWord = c.word;
-            WriteF32LE(board.status, 52, c.load);
-        });
+        sim::StatusRecord status = sim::DefaultStatusRecord();
+        WriteF32LE(status, 52, c.load);
+        BoardLink s({.protocolVersion = c.version, .faultWord = c.word, .status = status});
         CapturedOutput output;
         s.link.GetStatus(false);  // silent
         s.link.PrintFault(c.word);
         output.Finish();
-        const TxSpi& l = s.link;
-        EXPECT_EQ(
-            std::tuple(l.FaultWord(), l.HasFault(), l.IsWorkingPointValid(), l.IsInhibited()),
-            std::tuple(c.word, c.fault, c.valid, c.inhibited));
+        EXPECT_EQ(std::tuple(s.link.FaultWord(), s.link.HasFault(), s.link.IsInhibited()),
+                  std::tuple(c.word, c.fault, c.inhibited));
+        EXPECT_EQ(s.link.IsWorkingPointValid(), c.valid);
         EXPECT_EQ(output.err, std::string("* ") + c.printed + " *\n");
         EXPECT_EQ(TxSpi::TxStatusText(c.word), wxString(c.text));
         if (c.version == 5 || c.word != 0x01000000) continue;
@@ -64,7 +61,7 @@ TEST(TxStatusTest, FaultWordTestsAndTextsUnderBothVersions) {
     }
 }
 
-TEST(TxStatusTest, DumpThenFailuresKeepTheStatusAndTheLinkHealthyUpToTen) {
+TEST(TxStatusTest, DumpTraceLineThenFailuresKeepTheStatusAndTheLinkHealthyUpToTen) {
     sim::StatusRecord r{};
     // Offsets 12 to 52; the one at 48 is not shown.
     const float singles[] = {1.23456f, 230.04f, 3.14159f, 9.87f, -1.5f, 12.3f, 25.0f, -10.26f,
@@ -76,9 +73,20 @@ TEST(TxStatusTest, DumpThenFailuresKeepTheStatusAndTheLinkHealthyUpToTen) {
     // is_on, switch_state, cg_range, vg_range
     WriteU8(r, 72, 2), WriteU8(r, 73, 255), WriteU8(r, 74, 2), WriteU8(r, 75, 3);
     BoardLink s({.faultWord = 0x01000020, .status = r});
+    // A trace line: eleven columns.
+    StatusTraceSample sample;
+    const std::pair<size_t, float> traced[] = {{0, 1.5f}, {4, -2.25f}, {8, 100.0f}, {104, 0.001f},
+        {108, 3.14159f}, {112, -0.5f}, {116, 12345.678f}, {120, 0.0f}};
+    for (auto [offset, value] : traced) WriteF32LE(sample.bytes, offset, value);
+    WriteU32LE(sample.bytes, 12, 0xDEADBEEF);
+    WriteU8(sample.bytes, 166, 200), WriteU8(sample.bytes, 167, 7);
     CapturedOutput output;
     s.link.GetStatus(true);
+    PrintStatusTraceLine(sample);
     output.Finish();
+    EXPECT_EQ(output.out,
+              "@ 1.500\t-2.250\t100.000\t0xdeadbeef\t 0.001\t200\t 3.142\t7\t-0.500\t12345.678\t"
+              " 0.000\n");
     EXPECT_EQ(output.err,
               "-------------------\nfault_flags=0x01000020\ncg_current= 1.2346A\n"
               "vg_voltage= 230.0V\nad_value[0]= 3.1416V  -12\nad_value[1]=   9.9V 1023\n"
@@ -104,21 +112,6 @@ TEST(TxStatusTest, DumpThenFailuresKeepTheStatusAndTheLinkHealthyUpToTen) {
     EXPECT_TRUE(s.link.IsLinkHealthy());
     s.link.PollReply();
     EXPECT_FALSE(s.link.IsLinkHealthy());
-}
-
-TEST(TxStatusTest, TraceLinePrintsElevenColumns) {
-    StatusTraceSample sample;
-    const std::pair<size_t, float> singles[] = {{0, 1.5f}, {4, -2.25f}, {8, 100.0f}, {104, 0.001f},
-        {108, 3.14159f}, {112, -0.5f}, {116, 12345.678f}, {120, 0.0f}};
-    for (auto [offset, value] : singles) WriteF32LE(sample.bytes, offset, value);
-    WriteU32LE(sample.bytes, 12, 0xDEADBEEF);
-    WriteU8(sample.bytes, 166, 200), WriteU8(sample.bytes, 167, 7);
-    CapturedOutput output;
-    PrintStatusTraceLine(sample);
-    output.Finish();
-    EXPECT_EQ(output.out,
-              "@ 1.500\t-2.250\t100.000\t0xdeadbeef\t 0.001\t200\t 3.142\t7\t-0.500\t12345.678\t"
-              " 0.000\n");
 }
 
 TEST(TxReadoutTest, SnapshotAndChannelValues) {
@@ -164,15 +157,13 @@ TEST(TxReadoutTest, SnapshotAndChannelValues) {
     EXPECT_EQ(output.out, expected);
     // Nothing is asked for without printing or under version 4; a bare
     // acknowledgement prints no snapshot.
-    const struct { uint8_t version; bool print; std::set<uint8_t> unanswered; size_t exchanges; }
-        cases[] = {{5, false, {}, 0}, {4, true, {}, 0}, {5, true, {M_REQ_SNAPSHOT}, 2}};
-    for (const auto& c : cases) {
-        BoardLink refusing({.protocolVersion = c.version, .nullReplyTo = c.unanswered});
+    for (auto [version, print, asked] : {std::tuple(5, false, 0u), {4, true, 0u}, {5, true, 2u}}) {
+        BoardLink refusing({.protocolVersion = uint8_t(version), .nullReplyTo = {M_REQ_SNAPSHOT}});
         CapturedOutput none;
-        refusing.link.PrintSnapshot(1, c.print);
+        refusing.link.PrintSnapshot(1, print);
         none.Finish();
         EXPECT_EQ(std::tuple(refusing.Requests().size(), none.err.find("Snapshot"), none.out),
-                  std::tuple(c.exchanges, std::string::npos, "")) << int(c.version) << c.print;
+                  std::tuple(size_t{asked}, std::string::npos, "")) << version << print;
     }
 }
 

@@ -73,9 +73,8 @@ TEST(Txrx, WrongChecksumIsReportedWithTheLastTwoExchanges) {
     EXPECT_EQ(link.txrx(M_NULL, 8, 8), 0);
     // The identity frame (type 23, id 4, answering 3) with its checksum 0x0651 plus one.
     const std::string dump =
-        "17040558030052065458303431322d30303737000000000054582d35303000000000000000000000"
-        "43000000000000000000000000000000352e322e31000000000000000000000031303230000000"
-        "000000000000000000";
+        "17040558030052065458303431322d30303737000000000054582d3530300000000000000000000043000000"
+        "000000000000000000000000352e322e31000000000000000000000031303230000000000000000000000000";
     EXPECT_EQ(fourth.out, "**** Assign unknown tx compleated id=0\n");
     EXPECT_EQ(fourth.err, "**** Checksum error\n"
                           "------TXSPI ERROR ----- request id:3  mt:M_REQ_INFO\n"
