@@ -5,9 +5,7 @@
 
 namespace {
 
-void ExpectRun(const std::vector<std::string>& args, int status, const std::string& out,
-               const std::string& err) {
-    SCOPED_TRACE(args[1]);
+void ExpectRun(const std::vector<std::string>& args, int status, std::string out, std::string err) {
     const ProgramRun run = RunProgram(args);
     EXPECT_EQ(std::tie(run.status, run.out, run.err), std::tie(status, out, err));
 }
@@ -32,8 +30,7 @@ TEST(DiagFpga, CommandsPrintTheirResultsAndStepTimesAlsoUnderTxsim) {
     const std::string report = dir / "times.txt";
     for (int i = 0; i < 2; ++i)
         EXPECT_EQ(RunProgram({TXDIAG_PATH, "--timing", report, "fpga-regs", rbf}).status, 0);
-    const std::string laps = sim::ReadFile(report);
-    EXPECT_EQ(std::count(laps.begin(), laps.end(), '\n'), 6);
+    EXPECT_EQ(std::ranges::count(sim::ReadFile(report), '\n'), 6);
     const std::string missing = dir / "no/such/file";
     ExpectRun({TXDIAG_PATH, "--timing", missing, "devices"}, 1, "DEVICES:\nDEVICES END\n",
               "txdiag: cannot open " + missing + ": No such file or directory\n");

@@ -4,7 +4,6 @@
 #include "fpga_reg.h"
 
 #include <bit>
-#include <functional>
 #include <thread>
 
 #include "fpga_support.h"
@@ -44,8 +43,7 @@ TEST(FpgaRegAccess, StartUpTransfersDumpReadyWaitAndClosedObject) {
     EXPECT_EQ(bench.fpga.Mode(), 1);
     EXPECT_EQ(bench.fpga.MaxSpeedHz(), 800000u);
     uint8_t value = 0;
-    EXPECT_EQ(reg.WriteReg(5, 0xAB) + reg.ReadReg(5, &value), 4);
-    EXPECT_EQ(value, 0xAB);
+    EXPECT_EQ(reg.WriteReg(5, 0xAB) + reg.ReadReg(5, &value), 4);  // `value` checked below
     EXPECT_EQ(bench.Sent(), (Writes{{0x85, 0xAB}, {0x45, 0x00}}));
 
     for (int i = 0; i < 32; ++i) bench.fpga.SetRegister(i, 0xA0 + i);
@@ -76,16 +74,16 @@ TEST(FpgaRegAccess, StartUpTransfersDumpReadyWaitAndClosedObject) {
     EXPECT_EQ(bench.Sent(), expected);
 
     // Statuses read in turn, mask, tries: the result, the reads and the message.
-    const auto wait = [&](std::vector<uint8_t> statuses, uint8_t mask, int tries, bool ready,
-                          size_t reads, const char* message) {
+    // Each status scripted is read once.
+    const auto wait = [&](Bytes statuses, uint8_t mask, int tries, bool ready, const char* text) {
         bench.fpga.ClearTransfers();
-        bench.fpga.ScriptStatus(std::move(statuses));
-        EXPECT_EQ(Printed([&] { EXPECT_EQ(reg.WaitReady(mask, tries), ready); }), message);
-        EXPECT_EQ(bench.Sent(), Writes(reads, {0x41, 0x00}));
+        bench.fpga.ScriptStatus(statuses);
+        EXPECT_EQ(Printed([&] { EXPECT_EQ(reg.WaitReady(mask, tries), ready); }), text);
+        EXPECT_EQ(bench.Sent(), Writes(statuses.size(), {0x41, 0x00}));
     };
-    wait({}, 0x01, 0, false, 0, "*** FPGAReg::WaitReady TIMEOUT 0x01 0x00\n");
-    wait({0x01, 0x03, 0x02}, 0x01, 5, true, 3, "");
-    wait({0x13, 0x13}, 0x10, 2, false, 2, "*** FPGAReg::WaitReady TIMEOUT 0x10 0x13\n");
+    wait({}, 0x01, 0, false, "*** FPGAReg::WaitReady TIMEOUT 0x01 0x00\n");
+    wait({0x01, 0x03, 0x02}, 0x01, 5, true, "");
+    wait({0x13, 0x13}, 0x10, 2, false, "*** FPGAReg::WaitReady TIMEOUT 0x10 0x13\n");
 
     // A newer object, without its register device: the current instance
     // until any of them goes, and closed, so that it does nothing.
@@ -93,33 +91,25 @@ TEST(FpgaRegAccess, StartUpTransfersDumpReadyWaitAndClosedObject) {
     EXPECT_EQ(FPGAReg::GetInstance(), closed.reg.get());
     bench.reg.reset();
     EXPECT_EQ(FPGAReg::GetInstance(), nullptr);
-    FPGAReg& off = *closed.reg;
-    uint8_t byte = 0x5A;
-    EXPECT_EQ(Printed([&] { EXPECT_TRUE(off.WaitReady(0x01, 3)); }), "");
-    EXPECT_EQ(off.ReadReg(5, &byte) + off.WriteReg(5, 1), 0);
-    EXPECT_EQ(off.WriteAllRegs() + off.ReadAllRegs(), 0);
-    EXPECT_EQ(byte, 0x5A);
-}
+    EXPECT_EQ(Printed([&] { EXPECT_TRUE(closed.reg->WaitReady(0x01, 3)); }), "");
+    EXPECT_EQ(closed.reg->ReadReg(5, &value) + closed.reg->WriteReg(5, 1), 0);
+    EXPECT_EQ(closed.reg->WriteAllRegs() + closed.reg->ReadAllRegs(), 0);
+    EXPECT_EQ(value, 0xAB);  // as read back at first, untouched since
 
-TEST(FpgaRegAccess, ReadBackRule) {
+    // The read-back rule: register, written, read back, whether they match.
     const std::tuple<uint8_t, uint8_t, uint8_t, bool> cases[] = {
-        {0, 0x85, 0x05, true},   {0, 0x85, 0x85, false}, {13, 0xFF, 0x7F, true},
-        {13, 0x01, 0x81, false}, {11, 0xFF, 0x3F, true}, {11, 0xFF, 0x7F, false},
-        {10, 0x12, 0x34, true},  {12, 0x00, 0xFF, true}, {5, 0x85, 0x05, false},
-        {31, 0x42, 0x42, true},
+        {0, 0x85, 0x05, 1},  {0, 0x85, 0x85, 0},  {13, 0xFF, 0x7F, 1}, {13, 0x01, 0x81, 0},
+        {11, 0xFF, 0x3F, 1}, {11, 0xFF, 0x7F, 0}, {10, 0x12, 0x34, 1}, {12, 0x00, 0xFF, 1},
+        {5, 0x85, 0x05, 0},  {31, 0x42, 0x42, 1},
     };
-    for (const auto& [index, written, readBack, matches] : cases) {
-        EXPECT_EQ(FPGAReg::RegReadBackMatches(index, written, readBack), matches)
-            << int{index} << " " << int{written} << " " << int{readBack};
-    }
+    for (const auto& [index, written, readBack, matches] : cases)
+        EXPECT_EQ(FPGAReg::RegReadBackMatches(index, written, readBack), matches) << int{written};
 }
 
 // Each row sets the FPGA's registers (index, value), reads them into the shadow, runs the
 // operations and compares the writes that followed.
 TEST(FpgaRegOperations, SettersWriteTheChangedBytesAlsoFromSeveralThreads) {
-    const auto check = [](const Writes& registers, const Writes& writes,
-                          const std::function<void(FPGAReg&)>& run) {
-        SCOPED_TRACE(writes[0].first);
+    const auto check = [](const Writes& registers, const Writes& writes, auto run) {
         RegBench bench;
         for (auto [index, value] : registers) bench.fpga.SetRegister(index, value);
         bench.reg->ReadAllRegs();
@@ -128,28 +118,29 @@ TEST(FpgaRegOperations, SettersWriteTheChangedBytesAlsoFromSeveralThreads) {
         EXPECT_EQ(bench.Sent(), writes);
     };
     check({}, {{0x80, 0x80}, {0x80, 0x02}}, [](auto& r) { r.StrobeCtrlBit7(), r.SetCtrlBit1(1); });
-    check({{0, 0x81}}, {{0x80, 0xE9}, {0x80, 0xEC}, {0x80, 0xE9}},
-          [](auto& r) { r.SetCtrlField(1, 5), r.SetCtrlBit2Bit0(1), r.SetCtrlBit2Bit0(0); });
-    check({}, {{0x88, 0x00}, {0x88, 0x80}, {0x88, 0x8F}, {0x88, 0x7F}},
-          [](auto& r) { r.SetReg8(0), r.SetReg8(1), r.SetReg8(16), r.SetReg8(128); });
-    // The converter control's high half is active low.
-    check({{20, 0x55}}, {{0x94, 0xA5}, {0x94, 0xA9}},
-          [](auto& r) { r.SetAdcCtrlHigh(1, 0, 1, 0), r.SetAdcCtrlLow(1, 0, 0, 1); });
-    check({}, {{0x96, 0x34}, {0x97, 0x12}}, [](auto& r) { r.SetAdcEnable(0x1234); });
-    // Bits 6 and 7 of register 11 come from the output register; the fifth
-    // flag is bit 5, the sixth bit 4; the override replaces the low flags.
-    check({{13, 0xC0}, {11, 0x00}}, {{0x8A, 0x5A}, {0x8B, 0xC1}},
-          [](auto& r) { r.SetReg10And11(1, 0, 0, 0, 0, 0, 0x5A); });
+    // Operations on registers apart from each other, in turn. The converter
+    // control's high half is active low. Bits 6 and 7 of register 11 come from
+    // the output register (13).
+    check({{0, 0x81}, {20, 0x55}, {13, 0xC0}, {11, 0x00}, {18, 0xA0}, {19, 0x81}, {28, 0xF0}},
+          {{0x80, 0xE9}, {0x80, 0xEC}, {0x80, 0xE9}, {0x88, 0x00}, {0x88, 0x80}, {0x88, 0x8F},
+           {0x88, 0x7F}, {0x94, 0xA5}, {0x94, 0xA9}, {0x96, 0x34}, {0x97, 0x12}, {0x8A, 0x5A},
+           {0x8B, 0xC1}, {0x92, 0xAB}, {0x93, 0x91}, {0x93, 0x81}, {0x9C, 0xF1}, {0x9C, 0xF5},
+           {0x9C, 0xF7}},
+          [](auto& r) {
+              r.SetCtrlField(1, 5), r.SetCtrlBit2Bit0(1), r.SetCtrlBit2Bit0(0), r.SetReg8(0);
+              r.SetReg8(1), r.SetReg8(16), r.SetReg8(128), r.SetAdcCtrlHigh(1, 0, 1, 0);
+              r.SetAdcCtrlLow(1, 0, 0, 1), r.SetAdcEnable(0x1234);
+              r.SetReg10And11(1, 0, 0, 0, 0, 0, 0x5A), r.SetDcdcCtrlLow(1, 1, 0, 1);
+              r.SetClkDivBit4(), r.ClearClkDivBit4();
+              r.SetReg28Bit0(1), r.SetReg28Bit2(1), r.SetReg28Bit1(1);
+          });
+    // The fifth output flag is bit 5, the sixth bit 4; the override replaces
+    // the low flags.
     check({{13, 0x80}}, {{0x8D, 0x8A}, {0x8C, 0x00}, {0x8D, 0x9A}},
           [](auto& r) { r.OverrideExtOutLow(0x3A), r.SetExtOut(1, 0, 1, 0, 0, 1, 0); });
-    check({}, {{0x8C, 0x01}, {0x8D, 0x20}}, [](auto& r) { r.SetExtOut(0, 0, 0, 0, 1, 0, 1); });
     check({{13, 0x0F}}, {{0x8D, 0x4F}, {0x8D, 0xCF}, {0x8D, 0x8F}},
           [](auto& r) { r.SetExtOutBit6(1), r.SetExtOutBit7(1), r.SetExtOutBit6(0); });
-    check({{18, 0xA0}}, {{0x92, 0xAB}}, [](auto& r) { r.SetDcdcCtrlLow(1, 1, 0, 1); });
-    check({{19, 0x81}}, {{0x93, 0x91}, {0x93, 0x81}},
-          [](auto& r) { r.SetClkDivBit4(), r.ClearClkDivBit4(); });
-    check({{28, 0xF0}}, {{0x9C, 0xF1}, {0x9C, 0xF5}, {0x9C, 0xF7}},
-          [](auto& r) { r.SetReg28Bit0(1), r.SetReg28Bit2(1), r.SetReg28Bit1(1); });
+    check({}, {{0x8C, 0x01}, {0x8D, 0x20}}, [](auto& r) { r.SetExtOut(0, 0, 0, 0, 1, 0, 1); });
 
     // Setters of one register from several threads: under the mutex each
     // write flips exactly one bit of the write before it, and the last one
@@ -176,9 +167,8 @@ TEST(FpgaRegOperations, InitWaitsForTheSignatureReadsAllAndReportsTheVersion) {
         bench.fpga.SetRegister(FPGA_REG_DCDC_CTRL, 0x3C);
         bench.fpga.SignatureFromRead(never ? 0 : 3);
         bench.clock.millis.clear();
-        EXPECT_EQ(
-            Printed([&] { bench.reg->Init(never); }),
-            std::string(never ? "FPGAReg::Init timeout\n" : "") + "FPGA firmware version: 66\n");
+        const std::string late = never ? "FPGAReg::Init timeout\n" : "";
+        EXPECT_EQ(Printed([&] { bench.reg->Init(never); }), late + "FPGA firmware version: 66\n");
         EXPECT_EQ(bench.clock.millis, std::vector<uint32_t>(never ? 10 : 2, 100));
         Writes expected(never ? 10 : 3, {0x5E, 0x00});
         for (int i = 0; i < 32; ++i) expected.emplace_back(0x40 + i, 0x00);

@@ -27,8 +27,7 @@ inline Bytes Bitstream(size_t size) {
 
 // Writes Bitstream(size) to `name` in `dir`; returns the file's path.
 inline std::string WriteBitstream(const ScratchDir& dir, const std::string& name, size_t size) {
-    const Bytes bytes = Bitstream(size);
-    std::ofstream(dir / name).write(reinterpret_cast<const char*>(bytes.data()), size);
+    std::ofstream(dir / name).write(reinterpret_cast<const char*>(Bitstream(size).data()), size);
     return dir / name;
 }
 

@@ -4,7 +4,6 @@
 #include "fpga.h"
 
 #include <dlfcn.h>
-#include <wx/config.h>
 #include <wx/fileconf.h>
 #include <wx/sstream.h>
 
@@ -40,11 +39,6 @@ struct LoaderBench {
         err = Printed([&] { result = fpga.Configure(sim::kGpioDevicePath, rbf); });
         return result;
     }
-    Requests Sent() const {
-        Requests sent;
-        for (const sim::ConfigRequest& r : gpio.ConfigRequests()) sent.emplace_back(r.nr, r.value);
-        return sent;
-    }
     sim::GpioDeviceModel gpio;
     sim::Testbed testbed;
     RecordingFpgaClock clock;
@@ -62,7 +56,6 @@ TEST(FpgaLoader, OutcomesOfLoads) {
     REQUIRE_MOCK_ENVIRONMENT();
     using Model = sim::GpioDeviceModel;
     constexpr size_t kAll = SIZE_MAX;
-    const auto none = [](Model&) {};
     const auto load = [](const char* what, size_t size, int result, bool configured,
                          size_t delivered, const std::function<void(Model&)>& arrange) {
         SCOPED_TRACE(what);
@@ -72,22 +65,21 @@ TEST(FpgaLoader, OutcomesOfLoads) {
         const std::string rbf = WriteBitstream(bench.dir, "fpga.rbf", size);
         EXPECT_EQ(bench.Configure(rbf.c_str()), result);
         EXPECT_EQ(bench.fpga.IsConfigured(), configured);
-        const std::string outcome = configured ? "FPGA configuration success!\n"
-                                               : "******FPGA config failed. Error code = " +
-                                                     std::to_string(result) + "\n";
-        EXPECT_EQ(bench.err, "FPGA: Use RBF file: " + rbf + "\n" + outcome);
+        const auto failed = "******FPGA config failed. Error code = " + std::to_string(result);
+        EXPECT_EQ(bench.err, "FPGA: Use RBF file: " + rbf + "\n" +
+                                 (configured ? "FPGA configuration success!" : failed) + "\n");
         EXPECT_EQ(bench.gpio.Bitstream(), Bitstream(std::min(delivered, size)));
-        const std::vector<uint32_t> pauses = {50, 10, 50, 10};  // status and done at once
-        EXPECT_TRUE(!configured || bench.clock.micros == pauses);
+        // Status and done come at once.
+        EXPECT_TRUE(!configured || bench.clock.micros == (std::vector<uint32_t>{50, 10, 50, 10}));
         // The closing sequence ends every load; without a transfer buffer it is all.
-        const Requests sent = bench.Sent();
-        EXPECT_TRUE(sent.size() >= 5 &&
-                    std::equal(kClosing.rbegin(), kClosing.rend(), sent.rbegin()));
+        Requests sent;
+        for (const auto& r : bench.gpio.ConfigRequests()) sent.emplace_back(r.nr, r.value);
+        EXPECT_EQ(Requests(sent.end() - std::min<ptrdiff_t>(sent.size(), 5), sent.end()), kClosing);
         EXPECT_EQ(sent.size() == 5, result == -107);
         return sent;
     };
     // Two chunks, each followed by a status read; a read of 0 bytes ends the data.
-    EXPECT_EQ(load("exact multiple of the chunk", 2048, 0, true, kAll, none),
+    EXPECT_EQ(load("exact multiple of the chunk", 2048, 0, true, kAll, [](Model&) {}),
               (Requests{{7, 0}, {7, 0}, {8, 0}, {5, 0}, {6, 0}, {8, 1}, {5, 1}, {5, 1}, {5, 1},
                         {6, 1}, {8, 1}, {7, 0}, {10, 0}, {9, 0}, {20, 1}}));
     load("700 per write", 2500, 0, true, kAll, [](Model& m) { m.LimitWrite(700); });
@@ -99,7 +91,7 @@ TEST(FpgaLoader, OutcomesOfLoads) {
     load("done before data", 2500, -102, false, 0, [](Model& m) { m.ScriptDone({1}); });
     load("no status", 100, -103, false, 0, [](Model& m) { m.ScriptStatus(Bytes(7, 0)); });
     load("no done", 2500, -104, false, kAll, [](Model& m) { m.ScriptDone(Bytes(7, 0)); });
-    load("empty bitstream", 0, -104, false, 0, none);
+    load("empty bitstream", 0, -104, false, 0, [](Model&) {});
     load("write takes none", 2500, -105, false, 1024, [](Model& m) { m.FailWrite(2, 0, 0); });
     load("status drops", 2500, -106, false, 2048, [](Model& m) { m.ScriptStatus({0, 1, 1, 0}); });
     load("no transfer buffer", 100, -107, false, 0, [](Model&) { failNextBuffer = true; });
@@ -115,8 +107,7 @@ TEST(FpgaLoader, OutcomesOfLoads) {
 // (and keeps one from the first request on): a leak shows as ten.
 TEST(FpgaLoader, FileNameDeviceAndDescriptors) {
     REQUIRE_MOCK_ENVIRONMENT();
-    const std::string missing =
-        "*****FPGA: Can't open RBF file /usr/share/skarvik/data/fpga_s2.rbf\n";
+    const auto missing = "*****FPGA: Can't open RBF file /usr/share/skarvik/data/fpga_s2.rbf\n";
     LoaderBench bench;
     ASSERT_EQ(wxConfigBase::Set(nullptr), nullptr);
     EXPECT_EQ(bench.Configure(nullptr), -1);
@@ -132,10 +123,7 @@ TEST(FpgaLoader, FileNameDeviceAndDescriptors) {
     EXPECT_EQ(bench.Configure(WriteBitstream(bench.dir, "given.rbf", 10).c_str()), 0);
     EXPECT_EQ(bench.gpio.Bitstream(), Bitstream(10));
 
-    // A configuration without the key.
-    wxStringInputStream otherText("[Other]\nrbfFilePath=/elsewhere.rbf\n");
-    wxFileConfig other(otherText);
-    wxConfigBase::Set(&other);
+    ASSERT_TRUE(config.DeleteEntry("/FPGA/rbfFilePath"));  // a configuration without the key
     EXPECT_EQ(bench.Configure(nullptr), -1);
     EXPECT_EQ(bench.err, missing);
     wxConfigBase::Set(nullptr);
