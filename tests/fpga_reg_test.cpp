@@ -150,7 +150,7 @@ TEST(FpgaRegOperations, SettersWriteTheChangedBytesAlsoFromSeveralThreads) {
     {
         std::vector<std::jthread> threads;
         for (auto set : {&FPGAReg::SetReg28Bit0, &FPGAReg::SetReg28Bit1, &FPGAReg::SetReg28Bit2})
-            threads.emplace_back([&reg, set] { for (int i = 1; i <= 300; ++i) (reg.*set)(i % 2); });
+            threads.emplace_back([&reg, set] { for (int i = 1; i <= 2000; ++i) (reg.*set)(i % 2); });
     }
     const std::vector<sim::RegisterTransfer> sent = bench.fpga.Transfers();
     const auto notOneBit = [](const auto& a, const auto& b) {
