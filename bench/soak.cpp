@@ -75,7 +75,9 @@ Sample Measure() {
         while (const dirent* entry = readdir(dir)) s.fds += entry->d_name[0] != '.';
         closedir(dir);
     }
-    s.heap = static_cast<long>(mallinfo2().uordblks);
+    // Chunks in the arenas and the large ones mapped on their own.
+    const struct mallinfo2 heap = mallinfo2();
+    s.heap = static_cast<long>(heap.uordblks + heap.hblkhd);
     return s;
 }
 
@@ -366,6 +368,7 @@ int main(int argc, char** argv) {
         config.keepRecords = false;
         sim::TxBoardModel board(config);
         sim::GpioDeviceModel gpio;
+        gpio.KeepRequests(false);
         sim::Testbed testbed;
         if (!testbed.AddSpidev(board) || !testbed.AddGpioDevice(gpio)) {
             std::fprintf(stderr, "soak: %s\n", testbed.LastError().c_str());

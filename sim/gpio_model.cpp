@@ -58,6 +58,11 @@ void GpioDeviceModel::NeverReady() {
     level_ = 1;
 }
 
+void GpioDeviceModel::KeepRequests(bool keep) {
+    std::lock_guard lock(mutex_);
+    keepRequests_ = keep;
+}
+
 int GpioDeviceModel::Handle(unsigned long request, uint8_t* arg, size_t argLength, int* err) {
     int dummy = 0;
     if (err == nullptr) err = &dummy;
@@ -86,7 +91,7 @@ int GpioDeviceModel::Handle(unsigned long request, uint8_t* arg, size_t argLengt
         for (size_t i = 0; i < kGpioPinRecordSize - 1 && arg[i] != 0; ++i) {
             name.push_back(static_cast<char>(arg[i]));
         }
-        pinRequests_.push_back(PinRequest{nr, std::move(name)});
+        if (keepRequests_) pinRequests_.push_back(PinRequest{nr, std::move(name)});
     }
     if (nr == kGpioPreparePin) {
         ++prepareCount_;
@@ -106,7 +111,7 @@ int GpioDeviceModel::Handle(unsigned long request, uint8_t* arg, size_t argLengt
         arg[kGpioPinRecordSize - 1] = level;
         return 0;
     }
-    switches_.push_back(SwitchRequest{nr, arg[0]});
+    if (keepRequests_) switches_.push_back(SwitchRequest{nr, arg[0]});
     return 0;
 }
 
