@@ -129,16 +129,20 @@ TEST(CallFault, FailsTheChosenOpenInTheCommandUnderTxsim) {
         GTEST_SKIP() << "the host's shell cannot preload the target's library";
     }
     ScratchDir dir;
-    const std::vector<std::string> command = {SIM_TXSIM, "--", "/bin/sh", "-c",
-                                              "exec 3<>/dev/spidev1.0 && exec 4<>/dev/spidev1.0"};
+    const std::vector<std::string> command = {
+        SIM_TXSIM, "--", "/bin/sh", "-c",
+        "exec 3<>/dev/spidev0.1 4<>/dev/spidev0.1 && exec 5<>/dev/spidev1.0 6<>/dev/spidev1.0"};
     {
         SweepSetting setting("/dev/spidev1.0 open 2 EBUSY", dir / "calls");
         const ProgramRun run = RunProgram(command);
         EXPECT_NE(run.status, 0);
         EXPECT_NE(run.err.find("busy"), std::string::npos) << run.err;
     }
-    // The shell moves each descriptor to its number and closes the one opened.
+    // Counted per node; the shell moves each descriptor to its number and
+    // closes the one it opened.
     EXPECT_EQ(sim::ReadFile(dir / "calls"),
+              "/dev/spidev0.1 open 1 -\n/dev/spidev0.1 close 1 -\n"
+              "/dev/spidev0.1 open 2 -\n/dev/spidev0.1 close 2 -\n"
               "/dev/spidev1.0 open 1 -\n/dev/spidev1.0 close 1 -\n/dev/spidev1.0 open 2 -\n");
     SweepSetting setting("/dev/spidev1.0 open 3 EBUSY", dir / "calls");
     EXPECT_EQ(RunProgram(command).status, 0);
