@@ -1,50 +1,12 @@
 #include "link_clock.h"
 
-#include <cerrno>
-
-void AddNanoseconds(timespec& time, int64_t nanoseconds) {
-    time.tv_sec += static_cast<time_t>(nanoseconds / 1000000000);
-    time.tv_nsec += static_cast<long>(nanoseconds % 1000000000);
-    while (time.tv_nsec > 999999999) {
-        time.tv_sec += 1;
-        time.tv_nsec -= 1000000000;
-    }
-}
-
-void AddMilliseconds(timespec& time, double milliseconds) {
-    AddNanoseconds(time, static_cast<int64_t>(milliseconds * 1000000.0));
-}
-
-bool TimeReached(const timespec& a, const timespec& b) {
-    return a.tv_sec > b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec >= b.tv_nsec);
-}
-
-timespec MonotonicNow() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now;
-}
-
 namespace {
 
 class SystemClock final : public LinkClock {
 public:
     timespec Now() override { return MonotonicNow(); }
-
-    void SleepUntil(const timespec& deadline) override {
-        // A pause the caller has already spent (the tool's own sleeps, say)
-        // costs a clock reading in user space, not a system call.
-        if (TimeReached(Now(), deadline)) return;
-        // An absolute deadline makes resuming after a signal exact.
-        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
-        }
-    }
-
-    void Sleep(int64_t nanoseconds) override {
-        timespec period{static_cast<time_t>(nanoseconds / 1000000000),
-                        static_cast<long>(nanoseconds % 1000000000)};
-        nanosleep(&period, nullptr);
-    }
+    void SleepUntil(const timespec& deadline) override { SleepUntilMonotonic(deadline); }
+    void Sleep(int64_t nanoseconds) override { SleepNanoseconds(nanoseconds); }
 };
 
 }  // namespace

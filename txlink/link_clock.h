@@ -7,16 +7,7 @@
 #include <cstdint>
 #include <ctime>
 
-// Adds a signed nanosecond count: seconds take the quotient, nanoseconds the
-// remainder, then nanoseconds above 999999999 carry into the seconds. A
-// negative remainder is left as it is.
-void AddNanoseconds(timespec& time, int64_t nanoseconds);
-// Adds milliseconds, converted to nanoseconds with truncation.
-void AddMilliseconds(timespec& time, double milliseconds);
-// Whether `a` is at or after `b`.
-bool TimeReached(const timespec& a, const timespec& b);
-// The current CLOCK_MONOTONIC time.
-timespec MonotonicNow();
+#include "monotonic_time.h"
 
 class LinkClock {
 public:
