@@ -10,7 +10,7 @@
 #include <memory>
 #include <new>
 
-#include "fpga_clock.h"
+#include "clock.h"
 #include "fpga_config_port.h"
 #include "unique_fd.h"
 
@@ -41,11 +41,10 @@ wxString ConfiguredRbfPath() {
 // Reads `input` after each sleep of 10 us until it is non-zero, at most
 // kMaxPolls times. 1 when it came (`*result` holds that read's result), 0
 // when it did not, the negative request result when a read failed.
-int PollInput(FpgaConfigPort& port, unsigned input, int* result) {
-    FpgaClock& clock = FpgaClock::Current();
+int PollInput(FpgaConfigPort& port, unsigned input, int* result, Clock& clock) {
     uint8_t level = 0;
     for (int reads = 1;; ++reads) {
-        clock.SleepMicroseconds(10);
+        clock.Sleep(10000);
         level = 0;
         *result = port.Read(input, &level);
         if (*result < 0) return *result;
@@ -55,8 +54,7 @@ int PollInput(FpgaConfigPort& port, unsigned input, int* result) {
 }
 
 // Steps 2 to 10 of the load; the caller runs the closing sequence.
-int RunHandshakeAndData(FpgaConfigPort& port, int rbfFd, uint8_t* buffer) {
-    FpgaClock& clock = FpgaClock::Current();
+int RunHandshakeAndData(FpgaConfigPort& port, int rbfFd, uint8_t* buffer, Clock& clock) {
     int result = 0;
     uint8_t level = 0;
 
@@ -64,7 +62,7 @@ int RunHandshakeAndData(FpgaConfigPort& port, int rbfFd, uint8_t* buffer) {
     if ((result = port.Drive(kOutput7, 0)) < 0) return result;
     if ((result = port.Drive(kOutput8, 0)) < 0) return result;
 
-    clock.SleepMicroseconds(50);
+    clock.Sleep(50000);
     if ((result = port.Read(kStatusInput, &level)) < 0) return result;
     if (level != 0) return kFpgaStatusAfterReset;
     level = 0;
@@ -72,10 +70,10 @@ int RunHandshakeAndData(FpgaConfigPort& port, int rbfFd, uint8_t* buffer) {
     if (level != 0) return kFpgaDoneBeforeData;
 
     if ((result = port.Drive(kOutput8, 1)) < 0) return result;
-    int polled = PollInput(port, kStatusInput, &result);
+    int polled = PollInput(port, kStatusInput, &result, clock);
     if (polled < 0) return polled;
     if (polled == 0) return kFpgaStatusNeverSet;
-    clock.SleepMicroseconds(50);
+    clock.Sleep(50000);
 
     for (;;) {
         ssize_t count;
@@ -89,7 +87,7 @@ int RunHandshakeAndData(FpgaConfigPort& port, int rbfFd, uint8_t* buffer) {
         if (level == 0) return kFpgaStatusDropped;
     }
 
-    polled = PollInput(port, kDoneInput, &result);
+    polled = PollInput(port, kDoneInput, &result, clock);
     if (polled < 0) return polled;
     if (polled == 0) return kFpgaDoneNeverSet;
     return result;
@@ -103,12 +101,12 @@ FPGA::FPGA() : Device(L"FPGA", 0) {}
 
 FPGA::~FPGA() = default;
 
-int FPGA::downloadBitstream(int deviceFd, int rbfFd, FpgaDriver& driver) {
+int FPGA::downloadBitstream(int deviceFd, int rbfFd, FpgaDriver& driver, Clock& clock) {
     FpgaConfigPort port(deviceFd, driver);
     int result = kFpgaNoBuffer;
     {
         std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kChunkSize]);
-        if (buffer) result = RunHandshakeAndData(port, rbfFd, buffer.get());
+        if (buffer) result = RunHandshakeAndData(port, rbfFd, buffer.get(), clock);
     }
     // Whatever happened, leave the lines in their resting state.
     port.Drive(kOutput8, 1);
@@ -141,7 +139,7 @@ int FPGA::Configure(const char* devicePath, const char* rbfPath) {
         return -1;  // the device closes itself
     }
 
-    const int result = downloadBitstream(device.get(), rbf.get(), *driver_);
+    const int result = downloadBitstream(device.get(), rbf.get(), *driver_, *clock_);
     if (result < 0) {
         fprintf(stderr, "******FPGA config failed. Error code = %d\n", result);
     } else {

@@ -5,6 +5,7 @@
 
 #include <wx/thread.h>
 
+#include "clock.h"
 #include "device.h"
 #include "fpga_driver.h"
 
@@ -39,6 +40,9 @@ public:
     // Sends Configure's device requests and data through `driver` (the
     // system calls until then). `driver` must outlive its use here.
     void SetDriver(FpgaDriver& driver) { driver_ = &driver; }
+    // Waits on `clock` from now on (the system's until then). `clock` must
+    // outlive its use here.
+    void SetClock(Clock& clock) { clock_ = &clock; }
 
     // Whether some Configure call has succeeded.
     bool IsConfigured() const { return configured; }
@@ -47,9 +51,10 @@ public:
     // The bitstream reaches the device whole and in order, or the result is
     // negative: 0 when the FPGA reports done, a negative request result, or
     // one of the kFpga... codes. The closing sequence runs in every case.
-    // The device is reached through `driver`.
+    // The device is reached through `driver`, the pauses waited on `clock`.
     static int downloadBitstream(int deviceFd, int rbfFd,
-                                 FpgaDriver& driver = FpgaDriver::System());
+                                 FpgaDriver& driver = FpgaDriver::System(),
+                                 Clock& clock = Clock::System());
 
 private:
     // Serialises the read of the process-wide configuration object.
@@ -57,4 +62,5 @@ private:
 
     bool configured = false;
     FpgaDriver* driver_ = &FpgaDriver::System();
+    Clock* clock_ = &Clock::System();
 };

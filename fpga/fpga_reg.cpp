@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "fpga.h"
-#include "fpga_clock.h"
 #include "fpga_reg.h"
 
 namespace {
@@ -21,12 +20,14 @@ FPGAReg* currentInstance = nullptr;
 
 }  // namespace
 
-FPGAReg::FPGAReg(const char* path, const char* rbfPath) : devicePath(path) {
+FPGAReg::FPGAReg(const char* path, const char* rbfPath, Clock& clock)
+    : clock_(&clock), devicePath(path) {
     fputs("Initialize FPGA\n", stderr);
     {
         FPGA loader;
+        loader.SetClock(clock);
         loader.Configure(kFpgaConfigDevice, rbfPath);  // the loader reports its own failures
-        FpgaClock::Current().SleepMilliseconds(30);
+        clock.Sleep(30000000);
     }
     currentInstance = this;
 

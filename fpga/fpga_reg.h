@@ -12,6 +12,7 @@
 #include <array>
 #include <cstdint>
 
+#include "clock.h"
 #include "device_paths.h"
 #include "fpga_driver.h"
 #include "unique_fd.h"
@@ -50,8 +51,8 @@ public:
     // `devicePath` (kept as a pointer for the constructor only) and sets up
     // SPI mode 1 at 800 kHz. An open failure is printed on standard output;
     // the object then stays closed and every transfer is skipped. Becomes
-    // the current instance.
-    FPGAReg(const char* devicePath, const char* rbfPath);
+    // the current instance. Every wait, from the load on, is on `clock`.
+    FPGAReg(const char* devicePath, const char* rbfPath, Clock& clock = Clock::System());
     // Closes the device; the current instance becomes null, whichever it was.
     ~FPGAReg();
 
@@ -150,6 +151,7 @@ private:
     wxMutex mutex;
     UniqueFd fd;
     FpgaDriver* driver_ = &FpgaDriver::System();
+    Clock* clock_;
     int lastResult = 0;
     bool clkDivBit4 = false;
     const char* devicePath;

@@ -48,14 +48,15 @@ struct FuzzedConfigNode final : FpgaDriver {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
-    SkipFpgaSleeps();
     FuzzedDataProvider data(bytes, size);
     const std::vector<uint8_t> rbf =
         data.ConsumeBytes<uint8_t>(data.ConsumeIntegralInRange<size_t>(0, 4096));
     const std::string& rbfPath = FuzzFile(rbf.data(), rbf.size());
     FuzzedConfigNode node(data);
+    FakeClock clock;
     FPGA loader;
     loader.SetDriver(node);
+    loader.SetClock(clock);
     const int result = loader.Configure("/dev/null", rbfPath.c_str());
     // Configured on success only (-1 also comes from request 20 after a success).
     FUZZ_CHECK(result == 0 || result == -1 || (result <= -101 && result >= -106));

@@ -40,10 +40,10 @@ struct FuzzedRegisterDevice final : FpgaDriver {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
-    SkipFpgaSleeps();
     FuzzedDataProvider data(bytes, size);
     FuzzedRegisterDevice device(data);
-    FPGAReg reg("/dev/null", nullptr);  // without a configuration node the load fails
+    FakeClock clock;
+    FPGAReg reg("/dev/null", nullptr, clock);  // without a configuration node the load fails
     reg.SetDriver(device);
     for (int step = 0; step < 32 && data.remaining_bytes() > 0; ++step) {
         // The operation, its flags (bits of f) and its value.

@@ -19,7 +19,8 @@ struct RegBench {
     explicit RegBench(bool registerNode = true) {
         EXPECT_TRUE(sim::Testbed::InMockEnvironment()) << "needs the umockdev preload library";
         EXPECT_TRUE(!registerNode || testbed.AddFpgaRegisterDevice(fpga)) << testbed.LastError();
-        Printed([&] { reg = std::make_unique<FPGAReg>(sim::kFpgaRegisterPath, "/no/such.rbf"); });
+        Printed([&] { reg = std::make_unique<FPGAReg>(sim::kFpgaRegisterPath, "/no/such.rbf", clock);
+        });
     }
     Writes Sent() const {
         Writes sent;
@@ -28,8 +29,7 @@ struct RegBench {
     }
     sim::FpgaRegisterModel fpga;
     sim::Testbed testbed;
-    RecordingFpgaClock clock;
-    ScopedFpgaClock useClock{clock};
+    FakeClock clock;
     std::unique_ptr<FPGAReg> reg;
 };
 
@@ -39,7 +39,7 @@ struct RegBench {
 TEST(FpgaRegAccess, StartUpTransfersDumpReadyWaitAndClosedObject) {
     RegBench bench;
     FPGAReg& reg = *bench.reg;
-    EXPECT_EQ(bench.clock.millis, std::vector<uint32_t>{30});
+    EXPECT_EQ(bench.clock.sleeps, std::vector<int64_t>{30000000});
     EXPECT_EQ(bench.fpga.Mode(), 1);
     EXPECT_EQ(bench.fpga.MaxSpeedHz(), 800000u);
     uint8_t value = 0;
@@ -166,10 +166,10 @@ TEST(FpgaRegOperations, InitWaitsForTheSignatureReadsAllAndReportsTheVersion) {
         bench.fpga.SetRegister(FPGA_REG_FPGA_VER, 66);
         bench.fpga.SetRegister(FPGA_REG_DCDC_CTRL, 0x3C);
         bench.fpga.SignatureFromRead(never ? 0 : 3);
-        bench.clock.millis.clear();
+        bench.clock.sleeps.clear();
         const std::string late = never ? "FPGAReg::Init timeout\n" : "";
         EXPECT_EQ(Printed([&] { bench.reg->Init(never); }), late + "FPGA firmware version: 66\n");
-        EXPECT_EQ(bench.clock.millis, std::vector<uint32_t>(never ? 10 : 2, 100));
+        EXPECT_EQ(bench.clock.sleeps, std::vector<int64_t>(never ? 10 : 2, 100000000));
         Writes expected(never ? 10 : 3, {0x5E, 0x00});
         for (int i = 0; i < 32; ++i) expected.emplace_back(0x40 + i, 0x00);
         if (never) expected.emplace_back(0x92, 0x30);  // and clears the converter supply

@@ -32,7 +32,10 @@ using Requests = std::vector<std::pair<unsigned, int>>;  // (nr, byte) of reques
 const Requests kClosing = {{8, 1}, {7, 0}, {10, 0}, {9, 0}, {20, 1}};
 
 struct LoaderBench {
-    LoaderBench() { EXPECT_TRUE(testbed.AddGpioDevice(gpio)) << testbed.LastError(); }
+    LoaderBench() {
+        EXPECT_TRUE(testbed.AddGpioDevice(gpio)) << testbed.LastError();
+        fpga.SetClock(clock);
+    }
     // Loads `rbf`; what it printed lands in `err`.
     int Configure(const char* rbf) {
         int result = 0;
@@ -41,8 +44,7 @@ struct LoaderBench {
     }
     sim::GpioDeviceModel gpio;
     sim::Testbed testbed;
-    RecordingFpgaClock clock;
-    ScopedFpgaClock useClock{clock};
+    FakeClock clock;
     ScratchDir dir;
     FPGA fpga;
     std::string err;
@@ -70,7 +72,7 @@ TEST(FpgaLoader, OutcomesOfLoads) {
                                  (configured ? "FPGA configuration success!" : failed) + "\n");
         EXPECT_EQ(bench.gpio.Bitstream(), Bitstream(std::min(delivered, size)));
         // Status and done come at once.
-        EXPECT_TRUE(!configured || bench.clock.micros == (std::vector<uint32_t>{50, 10, 50, 10}));
+        EXPECT_TRUE(!configured || bench.clock.sleeps == (std::vector<int64_t>{50000, 10000, 50000, 10000}));
         // The closing sequence ends every load; without a transfer buffer it is all.
         Requests sent;
         for (const auto& r : bench.gpio.ConfigRequests()) sent.emplace_back(r.nr, r.value);

@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <utility>
 
-EventTimeline::EventTimeline(const char* defaultFile, TimeSource now)
-    : now_(now), defaultFileName(defaultFile) {}
+EventTimeline::EventTimeline(const char* defaultFile, Clock& clock)
+    : clock_(&clock), defaultFileName(defaultFile) {}
 
-void EventTimeline::AddEvent(std::string label) { AddEvent(std::move(label), now_()); }
+void EventTimeline::AddEvent(std::string label) { AddEvent(std::move(label), clock_->Now()); }
 
 void EventTimeline::AddEvent(std::string label, const timespec& time) {
     events.push_back(TimelineEvent{time, std::move(label)});

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "timing_clock.h"
+#include "report_format.h"
 
 struct TimelineEvent {
     timespec time;
@@ -16,8 +16,9 @@ struct TimelineEvent {
 class EventTimeline {
 public:
     // `defaultFileName` (may be null; the text is not copied) is the report
-    // file used when writeReport is given none. Stamps come from `now`.
-    explicit EventTimeline(const char* defaultFileName = nullptr, TimeSource now = MonotonicNow);
+    // file used when writeReport is given none. Stamps come from `clock`,
+    // which must outlive the timeline.
+    explicit EventTimeline(const char* defaultFileName = nullptr, Clock& clock = Clock::System());
 
     // Adds an event (now, or at the given time) after the others.
     void AddEvent(std::string label);
@@ -35,7 +36,7 @@ public:
     const std::vector<TimelineEvent>& Events() const { return events; }
 
 private:
-    TimeSource now_;
+    Clock* clock_;
     const char* defaultFileName;
     std::vector<TimelineEvent> events;
 };

@@ -19,7 +19,8 @@
 #include <wx/string.h>
 
 #include "gpio_port.h"
-#include "link_clock.h"
+#include "clock.h"
+#include "monotonic_time.h"
 #include "protocol.h"
 #include "spi_driver.h"
 #include "trace_history.h"
@@ -235,7 +236,7 @@ public:
     bool HasDevice() const { return fd.valid(); }
     GpioPort& Gpio() { return gpio; }
     // Replaces the clock used for pauses, deadlines and sleeps (tests).
-    void SetClock(LinkClock& clock) { clock_ = &clock; }
+    void SetClock(Clock& clock) { clock_ = &clock; }
     // Replaces the driver that answers the link's spidev requests from now on.
     void SetDriver(SpiDriver& driver) { driver_ = &driver; }
 
@@ -264,6 +265,6 @@ private:
     bool fastTiming = false;
     int32_t softwareNumber = -1;
     int32_t errorCount = 0;
-    LinkClock* clock_ = &LinkClock::System();
+    Clock* clock_ = &Clock::System();
     SpiDriver* driver_ = &SpiDriver::System();
 };

@@ -1,8 +1,10 @@
-#include "link_clock.h"
+#include "clock.h"
+
+#include "monotonic_time.h"
 
 namespace {
 
-class SystemClock final : public LinkClock {
+class SystemClock final : public Clock {
 public:
     timespec Now() override { return MonotonicNow(); }
     void SleepUntil(const timespec& deadline) override { SleepUntilMonotonic(deadline); }
@@ -11,7 +13,7 @@ public:
 
 }  // namespace
 
-LinkClock& LinkClock::System() {
+Clock& Clock::System() {
     static SystemClock clock;
     return clock;
 }

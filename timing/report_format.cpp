@@ -1,3 +1,3 @@
-#include "timing_clock.h"
+#include "report_format.h"
 
 void PrintMilliseconds(FILE* out, double milliseconds) { fprintf(out, "%10.3f", milliseconds); }
