@@ -11,7 +11,6 @@
 #include <new>
 
 #include "clock.h"
-#include "fpga_config_port.h"
 #include "unique_fd.h"
 
 namespace {
@@ -41,7 +40,7 @@ wxString ConfiguredRbfPath() {
 // Reads `input` after each sleep of 10 us until it is non-zero, at most
 // kMaxPolls times. 1 when it came (`*result` holds that read's result), 0
 // when it did not, the negative request result when a read failed.
-int PollInput(FpgaConfigPort& port, unsigned input, int* result, Clock& clock) {
+int PollInput(ConfigNode& port, unsigned input, int* result, Clock& clock) {
     uint8_t level = 0;
     for (int reads = 1;; ++reads) {
         clock.Sleep(10000);
@@ -54,7 +53,7 @@ int PollInput(FpgaConfigPort& port, unsigned input, int* result, Clock& clock) {
 }
 
 // Steps 2 to 10 of the load; the caller runs the closing sequence.
-int RunHandshakeAndData(FpgaConfigPort& port, int rbfFd, uint8_t* buffer, Clock& clock) {
+int RunHandshakeAndData(ConfigNode& port, int rbfFd, uint8_t* buffer, Clock& clock) {
     int result = 0;
     uint8_t level = 0;
 
@@ -101,8 +100,7 @@ FPGA::FPGA() : Device(L"FPGA", 0) {}
 
 FPGA::~FPGA() = default;
 
-int FPGA::downloadBitstream(int deviceFd, int rbfFd, FpgaDriver& driver, Clock& clock) {
-    FpgaConfigPort port(deviceFd, driver);
+int FPGA::downloadBitstream(ConfigNode& port, int rbfFd, Clock& clock) {
     int result = kFpgaNoBuffer;
     {
         std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kChunkSize]);
@@ -126,8 +124,8 @@ int FPGA::Configure(const char* devicePath, const char* rbfPath) {
         fprintf(stderr, "FPGA: Use RBF file: %s\n", rbfPath);
     }
 
-    UniqueFd device(::open(devicePath, O_RDWR));
-    if (!device.valid()) {
+    ConfigNode device;
+    if (!device.Open(devicePath, *driver_)) {
         fprintf(stderr, "***** FPGA::Configure: Open %s failed!\n", devicePath);
         return -1;
     }
@@ -139,13 +137,13 @@ int FPGA::Configure(const char* devicePath, const char* rbfPath) {
         return -1;  // the device closes itself
     }
 
-    const int result = downloadBitstream(device.get(), rbf.get(), *driver_, *clock_);
+    const int result = downloadBitstream(device, rbf.get(), *clock_);
     if (result < 0) {
         fprintf(stderr, "******FPGA config failed. Error code = %d\n", result);
     } else {
         fputs("FPGA configuration success!\n", stderr);
         configured = true;
     }
-    const int closing = FpgaConfigPort(device.get(), *driver_).Drive(kRs485Sel, 1);
+    const int closing = device.Drive(kRs485Sel, 1);
     return result < 0 ? result : closing;
 }

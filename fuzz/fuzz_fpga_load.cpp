@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "fpga.h"
-#include "fpga_config_port.h"
+#include "config_node.h"
 #include "fuzz_fpga.h"
 
 namespace {
@@ -14,7 +14,7 @@ namespace {
 // One control byte per request: 0xEE fails it, otherwise a read gets it as
 // the level. Per write: 0xEE fails, 0xED is interrupted, 0xEC moves nothing,
 // 0xEB moves a part. Once the input runs out, reads give 0 and writes move all.
-struct FuzzedConfigNode final : FpgaDriver {
+struct FuzzedConfigNode final : DeviceDriver {
     explicit FuzzedConfigNode(FuzzedDataProvider& input) : data(input) {}
     int Ioctl(int, unsigned long request, void* arg) override {
         auto* byte = static_cast<uint8_t*>(arg);

@@ -10,7 +10,7 @@
 namespace {
 
 // Per transfer a control byte (0xEE fails it), then the byte read back.
-struct FuzzedRegisterDevice final : FpgaDriver {
+struct FuzzedRegisterDevice final : DeviceDriver {
     explicit FuzzedRegisterDevice(FuzzedDataProvider& input) : data(input) {}
     int Ioctl(int, unsigned long request, void* arg) override {
         const auto* t = static_cast<const spi_ioc_transfer*>(arg);

@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 // a failed ioctl (0xEE, EIO) or a short one (0xED). The reply bytes follow;
 // when the input runs out the board clocks zeros. Time moves only when the
 // link sleeps or reads it.
-struct FuzzLink final : SpiDriver, TxSpi {
+struct FuzzLink final : DeviceDriver, TxSpi {
     explicit FuzzLink(FuzzedDataProvider& input) : TxSpi("/dev/null"), data(input) {
         SetDriver(*this);
         clock.now = timespec{1000, 0};

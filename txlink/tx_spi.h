@@ -22,9 +22,8 @@
 #include "clock.h"
 #include "monotonic_time.h"
 #include "protocol.h"
-#include "spi_driver.h"
+#include "spidev.h"
 #include "trace_history.h"
-#include "unique_fd.h"
 
 constexpr size_t kTransmitterInfoSize = 88;
 constexpr size_t kTxStatusSize = 76;
@@ -233,25 +232,23 @@ public:
     const RequestRecord& Current() const { return current; }
     const RequestRecord& Previous() const { return previous; }
     const TraceHistory& History() const { return history; }
-    bool HasDevice() const { return fd.valid(); }
+    bool HasDevice() const { return spi.IsOpen(); }
     GpioPort& Gpio() { return gpio; }
     // Replaces the clock used for pauses, deadlines and sleeps (tests).
     void SetClock(Clock& clock) { clock_ = &clock; }
     // Replaces the driver that answers the link's spidev requests from now on.
-    void SetDriver(SpiDriver& driver) { driver_ = &driver; }
+    void SetDriver(DeviceDriver& driver) { spi.SetDriver(driver); }
 
 private:
     // Next request id: 1 to 255, never 0.
     uint8_t NextRequestId();
     // Prints the report of a failed exchange and empties the history.
     void ReportFailure(size_t transferLength);
-    // The one place where this object talks to the spidev driver.
-    int Ioctl(unsigned long request, void* arg);
 
     TraceHistory history;
     std::array<uint8_t, 512> rxBuffer{};
     std::array<uint8_t, 512> txBuffer{};
-    UniqueFd fd;
+    Spidev spi;
     TxStatus status;
     TransmitterInfo info;
     uint32_t faultWord = 0;
@@ -266,5 +263,4 @@ private:
     int32_t softwareNumber = -1;
     int32_t errorCount = 0;
     Clock* clock_ = &Clock::System();
-    SpiDriver* driver_ = &SpiDriver::System();
 };
