@@ -23,3 +23,17 @@ void SleepNanoseconds(int64_t nanoseconds);
 // a - b in milliseconds, computed from the fields as they are (neither
 // value needs to be normalised); never clamped.
 double MillisecondsBetween(const timespec& a, const timespec& b);
+
+// The same from the fields of two times whose seconds are of type Seconds
+// (time_t has 32 bits on the instrument).
+template <typename Seconds>
+double MillisecondsBetweenFields(Seconds aSeconds, long aNanoseconds, Seconds bSeconds,
+                                 long bNanoseconds) {
+    // Nanoseconds in double before subtracting: with a 32-bit long (ARM) the
+    // difference of two fields that are not normalised may not fit. Seconds
+    // in 64 bits, which two 32-bit values always fit.
+    const int64_t seconds = static_cast<int64_t>(aSeconds) - static_cast<int64_t>(bSeconds);
+    return ((static_cast<double>(aNanoseconds) - static_cast<double>(bNanoseconds)) / 1e9 +
+            static_cast<double>(seconds)) *
+           1000.0;
+}

@@ -5,7 +5,7 @@
 #include <cerrno>
 
 bool ConfigNode::Open(const char* path, DeviceDriver& driver) {
-    return node_.Open(path, O_RDWR, driver);
+    return node_.Open(path, O_RDWR | O_CLOEXEC, driver);
 }
 
 int ConfigNode::Drive(unsigned nr, uint8_t level) {

@@ -16,8 +16,8 @@ constexpr unsigned long FpgaConfigWriteRequest(unsigned nr) { return 0x40046B00U
 
 class ConfigNode {
 public:
-    // Opens `path` read-write through `driver`; false with errno set on
-    // failure.
+    // Opens `path` read-write and close-on-exec through `driver`; false with
+    // errno set on failure.
     bool Open(const char* path, DeviceDriver& driver = DeviceDriver::System());
     bool IsOpen() const { return node_.IsOpen(); }
     void SetDriver(DeviceDriver& driver) { node_.SetDriver(driver); }

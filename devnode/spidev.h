@@ -17,13 +17,12 @@ constexpr uint8_t kSpiBitsPerWord = 8;
 
 class Spidev {
 public:
-    // Opens `path` read-write through `driver`; false with errno set on
+    // Opens `path` with `flags` through `driver`; false with errno set on
     // failure.
     bool Open(const char* path, int flags, DeviceDriver& driver = DeviceDriver::System()) {
         return node_.Open(path, flags, driver);
     }
     bool IsOpen() const { return node_.IsOpen(); }
-    int Descriptor() const { return node_.Descriptor(); }
     void SetDriver(DeviceDriver& driver) { node_.SetDriver(driver); }
 
     // The set-up requests. Each returns the ioctl result; a read stores

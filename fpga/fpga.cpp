@@ -115,7 +115,9 @@ int FPGA::downloadBitstream(ConfigNode& port, int rbfFd, Clock& clock) {
 }
 
 int FPGA::Configure(const char* devicePath, const char* rbfPath) {
-    wxString fileName = rbfPath != nullptr ? wxString(rbfPath) : wxString();
+    // A given path is used as the bytes it is; only a configured name, which
+    // is text, is converted for the C library.
+    wxString fileName;
     if (rbfPath == nullptr) {
         const bool locked = configLock.Lock() == wxMUTEX_NO_ERROR;
         fileName = ConfiguredRbfPath();
@@ -129,9 +131,13 @@ int FPGA::Configure(const char* devicePath, const char* rbfPath) {
         fprintf(stderr, "***** FPGA::Configure: Open %s failed!\n", devicePath);
         return -1;
     }
-    const wxCharBuffer name = fileName.mb_str();
-    const char* nameText = name.data() != nullptr ? name.data() : "";
-    UniqueFd rbf(::open(nameText, O_RDONLY));
+    wxCharBuffer configuredName;
+    const char* nameText = rbfPath;
+    if (rbfPath == nullptr) {
+        configuredName = fileName.mb_str();
+        nameText = configuredName.data() != nullptr ? configuredName.data() : "";
+    }
+    UniqueFd rbf(::open(nameText, O_RDONLY | O_CLOEXEC));
     if (!rbf.valid()) {
         fprintf(stderr, "*****FPGA: Can't open RBF file %s\n", nameText);
         return -1;  // the device closes itself

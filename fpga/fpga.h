@@ -30,7 +30,8 @@ public:
 
     // Loads the bitstream into the FPGA through `devicePath`. With a null
     // `rbfPath` the file is the one configured under kFpgaRbfPathKey (the
-    // default path when there is no entry or no configuration at all).
+    // default path when there is no entry or no configuration at all); a
+    // given path is opened and printed as the bytes it is.
     // Reports on standard error. Returns 0 on success, -1 when the device
     // or the file cannot be opened, the negative result of downloadBitstream
     // when the load fails, or the negative result of the closing request 20.

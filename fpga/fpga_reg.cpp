@@ -17,22 +17,22 @@ FPGAReg* currentInstance = nullptr;
 
 }  // namespace
 
-FPGAReg::FPGAReg(const char* path, const char* rbfPath, Clock& clock)
+FPGAReg::FPGAReg(const char* path, const char* rbfPath, Clock& clock, DeviceDriver& driver)
     : clock_(&clock), devicePath(path) {
     fputs("Initialize FPGA\n", stderr);
     {
         FPGA loader;
         loader.SetClock(clock);
+        loader.SetDriver(driver);
         loader.Configure(kFpgaConfigDevice, rbfPath);  // the loader reports its own failures
         clock.Sleep(30000000);
     }
     currentInstance = this;
 
-    if (!spi.Open(devicePath, O_RDWR)) {
+    if (!spi.Open(devicePath, O_RDWR, driver)) {
         printf("fpga_reg:*** Error: Can not open device %s ErrNo=%d\n", devicePath, errno);
         return;
     }
-    if (spi.Descriptor() == 0) return;
     SetUpSpi();
 }
 

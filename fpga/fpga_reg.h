@@ -50,8 +50,10 @@ public:
     // `devicePath` (kept as a pointer for the constructor only) and sets up
     // SPI mode 1 at 800 kHz. An open failure is printed on standard output;
     // the object then stays closed and every transfer is skipped. Becomes
-    // the current instance. Every wait, from the load on, is on `clock`.
-    FPGAReg(const char* devicePath, const char* rbfPath, Clock& clock = Clock::System());
+    // the current instance. Every wait, from the load on, is on `clock`;
+    // both device nodes are opened and asked through `driver`.
+    FPGAReg(const char* devicePath, const char* rbfPath, Clock& clock = Clock::System(),
+            DeviceDriver& driver = DeviceDriver::System());
     // Closes the device; the current instance becomes null, whichever it was.
     ~FPGAReg();
 
@@ -131,8 +133,8 @@ public:
     // Sends the register device's requests through `driver` from now on
     // (the system calls until then). `driver` must outlive its use here.
     void SetDriver(DeviceDriver& driver) { spi.SetDriver(driver); }
-    // Whether the register device is open (a descriptor above 0).
-    bool IsOpen() const { return spi.IsOpen() && spi.Descriptor() > 0; }
+    // Whether the register device is open (any descriptor, 0 included).
+    bool IsOpen() const { return spi.IsOpen(); }
 
 private:
     void SetUpSpi();

@@ -3,10 +3,13 @@
 // rule, the dump, and the register operations with the bytes they write.
 #include "fpga_reg.h"
 
+#include <fcntl.h>
+
 #include <bit>
 #include <thread>
 
 #include "fpga_support.h"
+#include "recording_driver.h"
 
 namespace {
 
@@ -108,6 +111,26 @@ TEST(FpgaRegAccess, StartUpTransfersDumpReadyWaitAndClosedObject) {
 
 // Each row sets the FPGA's registers (index, value), reads them into the shadow, runs the
 // operations and compares the writes that followed.
+// The register device is opened read-write and nothing else, and descriptor 0
+// is as open as any other: it is set up and its transfers go out.
+TEST(FpgaRegAccess, RegisterDeviceOnDescriptorZeroIsOpen) {
+    RecordingDriver driver;
+    driver.descriptor = 0;
+    driver.missing = {"/dev/fpga_config.0"};
+    FakeClock clock;
+    std::unique_ptr<FPGAReg> reg;
+    Printed([&] { reg = std::make_unique<FPGAReg>("/dev/spidev1.0", "/no/such.rbf", clock, driver); });
+    using Open = std::pair<std::string, int>;
+    EXPECT_EQ(driver.opens, (std::vector<Open>{{"/dev/fpga_config.0", O_RDWR | O_CLOEXEC},
+                                               {"/dev/spidev1.0", O_RDWR}}));
+    EXPECT_TRUE(reg->IsOpen());
+    EXPECT_EQ(driver.codes, (std::vector<unsigned long>{SPI_IOC_WR_MODE, SPI_IOC_RD_MODE,
+                                                        SPI_IOC_RD_BITS_PER_WORD, SPI_IOC_WR_MAX_SPEED_HZ,
+                                                        SPI_IOC_RD_MAX_SPEED_HZ}));
+    EXPECT_EQ(reg->WriteReg(3, 0x55), 2);
+    EXPECT_EQ(driver.codes.back(), SPI_IOC_MESSAGE(2));
+}
+
 TEST(FpgaRegOperations, SettersWriteTheChangedBytesAlsoFromSeveralThreads) {
     const auto check = [](const Writes& registers, const Writes& writes, auto run) {
         RegBench bench;

@@ -48,7 +48,7 @@ TEST(GpioPortInProcess, TheNodeIsOpenedAskedAndClosedThroughTheGivenDriver) {
     {
         GpioPort port(kGpioDevicePath, node);
         EXPECT_EQ(node.opened, std::vector<std::string>{"/dev/fpga_config.0"});
-        EXPECT_EQ(node.openFlags & O_ACCMODE, O_RDWR);
+        EXPECT_EQ(node.openFlags, O_RDWR | O_CLOEXEC);  // children do not inherit it
         EXPECT_EQ(port.readReadyLine(), 1);
         node.level = 1;
         EXPECT_EQ(port.readReadyLine(), 0);

@@ -4,7 +4,9 @@
 #include <utility>
 
 EventTimeline::EventTimeline(const char* defaultFile, Clock& clock)
-    : clock_(&clock), defaultFileName(defaultFile) {}
+    : clock_(&clock) {
+    if (defaultFile != nullptr) defaultFileName = defaultFile;
+}
 
 void EventTimeline::AddEvent(std::string label) { AddEvent(std::move(label), clock_->Now()); }
 
@@ -15,7 +17,9 @@ void EventTimeline::AddEvent(std::string label, const timespec& time) {
 void EventTimeline::Clear() { events.clear(); }
 
 void EventTimeline::writeReport(const char* fileName) {
-    const char* path = fileName != nullptr ? fileName : defaultFileName;
+    const char* path = fileName != nullptr ? fileName
+                       : defaultFileName ? defaultFileName->c_str()
+                                         : nullptr;
     FILE* out = stdout;
     if (path != nullptr) {
         out = fopen(path, "a");

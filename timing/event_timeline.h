@@ -3,6 +3,7 @@
 #pragma once
 
 #include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,7 +16,7 @@ struct TimelineEvent {
 
 class EventTimeline {
 public:
-    // `defaultFileName` (may be null; the text is not copied) is the report
+    // `defaultFileName` (may be null; the text is copied) is the report
     // file used when writeReport is given none. Stamps come from `clock`,
     // which must outlive the timeline.
     explicit EventTimeline(const char* defaultFileName = nullptr, Clock& clock = Clock::System());
@@ -37,6 +38,6 @@ public:
 
 private:
     Clock* clock_;
-    const char* defaultFileName;
+    std::optional<std::string> defaultFileName;
     std::vector<TimelineEvent> events;
 };

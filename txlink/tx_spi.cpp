@@ -13,14 +13,14 @@ std::string_view TransmitterInfo::Text(size_t offset) const {
     return std::string_view(text, strnlen(text, kTextFieldSize));
 }
 
-TxSpi::TxSpi(const char* devicePath) : gpio(kGpioDevicePath) {
+TxSpi::TxSpi(const char* devicePath, DeviceDriver& driver) : gpio(kGpioDevicePath) {
     // A fresh link expects any reply: the first exchange checks neither type
     // nor id and moves at least 88 bytes.
     activeProtocol = nullptr;
     CheckProtocolVersion(5);
     current.ExpectAnything();
 
-    if (!spi.Open(devicePath, O_RDWR)) {
+    if (!spi.Open(devicePath, O_RDWR | O_CLOEXEC, driver)) {
         fprintf(stderr, "******* Error: TxSpi can't open device %s\n", devicePath);
         return;
     }

@@ -92,9 +92,11 @@ constexpr uint32_t kV5ChannelCount = 19;
 
 class TxSpi {
 public:
-    // Opens `devicePath` and sets SPI mode 1, 8 bits per word and 800 kHz.
-    // Never fails: without the device every exchange fails with IOCTL_ERROR.
-    explicit TxSpi(const char* devicePath);
+    // Opens `devicePath` close-on-exec through `driver`, which answers the
+    // node's requests from then on, and sets SPI mode 1, 8 bits per word and
+    // 800 kHz. Never fails: without the device every exchange fails with
+    // IOCTL_ERROR. The ready line is on the configuration node.
+    explicit TxSpi(const char* devicePath, DeviceDriver& driver = DeviceDriver::System());
     ~TxSpi() = default;  // descriptors and history release themselves
 
     TxSpi(const TxSpi&) = delete;
