@@ -19,8 +19,8 @@ TEST(TxSpiSetup, ModeOneEightBitsAndTheSpeedTheDriverSettlesOn) {
     EXPECT_EQ(std::tuple(bench.board.Mode(), bench.board.BitsPerWord()), std::tuple(1, 8));
 }
 
-// The node is opened close-on-exec, so that children do not inherit it, and
-// set up through the driver the link is given.
+// Both nodes are opened close-on-exec, so that children do not inherit them,
+// through the driver the link is given, which also answers the set-up.
 TEST(TxSpiSetup, TheNodeIsOpenedCloseOnExecThroughTheGivenDriver) {
     RecordingDriver spi;
     {
@@ -28,11 +28,12 @@ TEST(TxSpiSetup, TheNodeIsOpenedCloseOnExecThroughTheGivenDriver) {
         TxSpi link("/dev/spidev0.1", spi);
     }
     using Open = std::pair<std::string, int>;
-    EXPECT_EQ(spi.opens, std::vector<Open>{Open("/dev/spidev0.1", O_RDWR | O_CLOEXEC)});
+    EXPECT_EQ(spi.opens, (std::vector<Open>{{"/dev/fpga_config.0", O_RDWR | O_CLOEXEC},
+                                            {"/dev/spidev0.1", O_RDWR | O_CLOEXEC}}));
     EXPECT_EQ(spi.codes, (std::vector<unsigned long>{SPI_IOC_WR_MODE, SPI_IOC_RD_MODE,
                                                      SPI_IOC_WR_BITS_PER_WORD, SPI_IOC_RD_BITS_PER_WORD,
                                                      SPI_IOC_WR_MAX_SPEED_HZ, SPI_IOC_RD_MAX_SPEED_HZ}));
-    EXPECT_EQ(spi.closed, std::vector<int>{5});
+    EXPECT_EQ(spi.closed, (std::vector<int>{5, 5}));
 }
 
 TEST(TxSpiTransfer, LengthsFailuresReadyLineAndTraceLines) {

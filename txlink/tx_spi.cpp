@@ -13,7 +13,7 @@ std::string_view TransmitterInfo::Text(size_t offset) const {
     return std::string_view(text, strnlen(text, kTextFieldSize));
 }
 
-TxSpi::TxSpi(const char* devicePath, DeviceDriver& driver) : gpio(kGpioDevicePath) {
+TxSpi::TxSpi(const char* devicePath, DeviceDriver& driver) : gpio(kGpioDevicePath, driver) {
     // A fresh link expects any reply: the first exchange checks neither type
     // nor id and moves at least 88 bytes.
     activeProtocol = nullptr;

@@ -95,7 +95,8 @@ public:
     // Opens `devicePath` close-on-exec through `driver`, which answers the
     // node's requests from then on, and sets SPI mode 1, 8 bits per word and
     // 800 kHz. Never fails: without the device every exchange fails with
-    // IOCTL_ERROR. The ready line is on the configuration node.
+    // IOCTL_ERROR. The ready line is read on the configuration node, which
+    // is opened and asked through `driver` as well.
     explicit TxSpi(const char* devicePath, DeviceDriver& driver = DeviceDriver::System());
     ~TxSpi() = default;  // descriptors and history release themselves
 
