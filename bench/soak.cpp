@@ -31,10 +31,11 @@
 #include <string>
 #include <vector>
 
+#include "clock.h"
+#include "device_driver.h"
 #include "device_paths.h"
-#include "link_clock.h"
+#include "monotonic_time.h"
 #include "pause_stats.h"
-#include "spi_driver.h"
 #include "tx_spi.h"
 
 #ifdef SOAK_INPROC
@@ -42,9 +43,9 @@
 #else
 #include <wx/init.h>
 
+#include <map>
+
 #include "fpga.h"
-#include "fpga_clock.h"
-#include "fpga_driver.h"
 #include "fpga_reg.h"
 #include "fpga_reg_model.h"
 #include "gpio_model.h"
@@ -81,8 +82,8 @@ Sample Measure() {
     return s;
 }
 
-// Monotonic time that moves only when the link asks for it or waits.
-struct VirtualClock final : LinkClock {
+// Monotonic time that moves only when it is read or slept on.
+struct VirtualClock final : Clock {
     timespec Now() override {
         AddNanoseconds(now, 1000);
         return now;
@@ -94,22 +95,22 @@ struct VirtualClock final : LinkClock {
     timespec now{1000, 0};
 };
 
-// Passes the link's requests on and counts the transfers that start before
+// Passes the link's requests on (to the system calls, which the in-process
+// bus or the emulation answers) and counts the transfers that start before
 // the pause of the request before them has passed.
-struct PauseCheck final : SpiDriver {
-    PauseCheck(SpiDriver& next, VirtualClock& clock) : inner(next), time(clock) {}
+struct PauseCheck final : DeviceDriver {
+    explicit PauseCheck(VirtualClock& clock) : time(clock) {}
     int Ioctl(int fd, unsigned long request, void* arg) override {
-        if (request != SPI_IOC_MESSAGE(1)) return inner.Ioctl(fd, request, arg);
+        if (request != SPI_IOC_MESSAGE(1)) return DeviceDriver::Ioctl(fd, request, arg);
         const auto* t = static_cast<const spi_ioc_transfer*>(arg);
         const int64_t start = benchstats::Ns(time.now);
         // The first transfers run before the identity has chosen the timing.
         if (++transfers > 3 && start - lastEnd < benchstats::PauseNs(lastType, fast)) ++early;
-        const int result = inner.Ioctl(fd, request, arg);
+        const int result = DeviceDriver::Ioctl(fd, request, arg);
         lastType = t->len > 0 ? reinterpret_cast<const uint8_t*>(t->tx_buf)[0] : 0;
         lastEnd = benchstats::Ns(time.now);
         return result;
     }
-    SpiDriver& inner;
     VirtualClock& time;
     bool fast = false;
     long transfers = 0;
@@ -140,12 +141,11 @@ Result Drive(long count, const std::function<long(long&)>& step) {
 }
 
 // The mix of link_loop: ready and fault queries, polarity commands, limits.
-Result RunLink(long count, bool fast, SpiDriver& driver) {
+Result RunLink(long count, bool fast) {
     VirtualClock clock;
-    PauseCheck check(driver, clock);
-    TxSpi link(kSpidevPath);
+    PauseCheck check(clock);
+    TxSpi link(kSpidevPath, check);
     link.SetClock(clock);
-    link.SetDriver(check);
     std::array<uint8_t, kTransmitterInfoSize> info{};
     link.GetInfo(info);
     check.fast = link.FastTiming();
@@ -196,49 +196,50 @@ Result RunLink(long count, bool fast, SpiDriver& driver) {
 
 #ifndef SOAK_INPROC
 
-struct NoSleepClock final : FpgaClock {
-    void SleepMicroseconds(uint32_t) override {}
-    void SleepMilliseconds(uint32_t) override {}
-};
-
-// The configuration node answered by a model in this process.
-struct ConfigNode final : FpgaDriver {
-    int Ioctl(int, unsigned long request, void* arg) override {
-        ++requests;
-        int err = 0;
-        const int result = model->Handle(request, static_cast<uint8_t*>(arg),
-                                         sim::GpioDeviceModel::ArgLength(request), &err);
-        if (result < 0) errno = err;
-        return result;
+// The configuration node and the register node answered by models in this
+// process. Opens give descriptors of /dev/null, so that every descriptor the
+// library holds is a real one and a leak shows in the count.
+struct FpgaNodes final : DeviceDriver {
+    int Open(const char* path, int flags) override {
+        const int fd = ::open("/dev/null", flags);
+        if (fd >= 0) nodes[fd] = std::strcmp(path, kGpioDevicePath) == 0;
+        return fd;
     }
-    ssize_t Write(int, const void* bytes, size_t length) override {
-        ++requests;
-        int err = 0;
-        const long result = model->Write(static_cast<const uint8_t*>(bytes), length, &err);
-        if (result < 0) errno = err;
-        return result;
+    int Close(int fd) override {
+        nodes.erase(fd);
+        return ::close(fd);
     }
-    std::optional<sim::GpioDeviceModel> model;
-    long requests = 0;
-};
-
-// The register node answered by a model in this process.
-struct RegisterNode final : FpgaDriver {
-    int Ioctl(int, unsigned long request, void* arg) override {
-        if (request != SPI_IOC_MESSAGE(2)) return 0;  // the set-up requests
-        ++messages;
-        const auto* t = static_cast<const spi_ioc_transfer*>(arg);
+    int Ioctl(int fd, unsigned long request, void* arg) override {
         int err = 0;
-        const long result =
-            model.Message(*reinterpret_cast<const uint8_t*>(t[0].tx_buf),
-                          *reinterpret_cast<const uint8_t*>(t[1].tx_buf),
-                          reinterpret_cast<uint8_t*>(t[1].rx_buf), &err);
+        long result = 0;
+        if (nodes[fd]) {
+            ++requests;
+            result = config->Handle(request, static_cast<uint8_t*>(arg),
+                                    sim::GpioDeviceModel::ArgLength(request), &err);
+        } else if (request == SPI_IOC_MESSAGE(2)) {
+            ++requests;
+            const auto* t = static_cast<const spi_ioc_transfer*>(arg);
+            result = registers.Message(*reinterpret_cast<const uint8_t*>(t[0].tx_buf),
+                                       *reinterpret_cast<const uint8_t*>(t[1].tx_buf),
+                                       reinterpret_cast<uint8_t*>(t[1].rx_buf), &err);
+        } else {
+            return 0;  // the register node's set-up requests
+        }
         if (result < 0) errno = err;
         return static_cast<int>(result);
     }
-    ssize_t Write(int, const void*, size_t) override { return errno = EINVAL, -1; }
-    sim::FpgaRegisterModel model;
-    long messages = 0;
+    ssize_t Write(int fd, const void* bytes, size_t length) override {
+        if (!nodes[fd]) return errno = EINVAL, -1;
+        ++requests;
+        int err = 0;
+        const long result = config->Write(static_cast<const uint8_t*>(bytes), length, &err);
+        if (result < 0) errno = err;
+        return result;
+    }
+    std::map<int, bool> nodes;  // descriptor: the configuration node (else registers)
+    std::optional<sim::GpioDeviceModel> config{std::in_place};
+    sim::FpgaRegisterModel registers;
+    long requests = 0;
 };
 
 Result RunLoads(long count) {
@@ -247,29 +248,32 @@ Result RunLoads(long count) {
     const std::vector<uint8_t> bytes(3000, 0xA5);  // three chunks, the last one short
     const bool written = fd >= 0 && write(fd, bytes.data(), bytes.size()) == 3000;
     if (fd >= 0) close(fd);
-    ConfigNode node;
+    VirtualClock clock;
+    FpgaNodes nodes;
     FPGA fpga;
-    fpga.SetDriver(node);
+    fpga.SetDriver(nodes);
+    fpga.SetClock(clock);
     // The loader's lines on standard error, one or two per load, are expected.
     const int err = dup(2);
     const int null = open("/dev/null", O_WRONLY);
     dup2(null, 2);
     close(null);
     Result r = Drive(count, [&](long& failed) -> long {
-        node.model.emplace();  // a fresh FPGA for each load
-        failed += !written || fpga.Configure("/dev/null", rbf) != 0 ||
-                  node.model->Bitstream().size() != bytes.size();
+        nodes.config.emplace();  // a fresh FPGA for each load
+        failed += !written || fpga.Configure(kGpioDevicePath, rbf) != 0 ||
+                  nodes.config->Bitstream().size() != bytes.size();
         return 1;
     });
     dup2(err, 2);
     close(err);
     unlink(rbf);
-    r.transfers = node.requests;
+    r.transfers = nodes.requests;
     return r;
 }
 
 Result RunRegisters(long count) {
-    RegisterNode node;
+    VirtualClock clock;
+    FpgaNodes nodes;
     const int out = dup(1);
     const int err = dup(2);
     const int null = open("/dev/null", O_WRONLY);
@@ -277,12 +281,11 @@ Result RunRegisters(long count) {
     dup2(null, 2);
     close(null);
     std::optional<FPGAReg> reg;
-    reg.emplace("/dev/null", nullptr);  // no configuration node: its load fails
+    reg.emplace(kFpgaRegisterPath, nullptr, clock, nodes);  // no bitstream file: no load
     dup2(out, 1);
     dup2(err, 2);
     close(out);
     close(err);
-    reg->SetDriver(node);
 
     uint32_t seed = 777;
     long sinceClear = 0;
@@ -300,12 +303,12 @@ Result RunRegisters(long count) {
         }
         // The model keeps every transfer for tests; keep its list short.
         if (++sinceClear == 10000) {
-            node.model.ClearTransfers();
+            nodes.registers.ClearTransfers();
             sinceClear = 0;
         }
         return 1;
     });
-    r.transfers = node.messages;
+    r.transfers = nodes.requests;
     return r;
 }
 
@@ -354,11 +357,9 @@ int main(int argc, char** argv) {
     config.keepRecords = false;
     config.identity.softwareNumber = run == "link-fast" ? "1020" : "994";
     inproc::Enable(config);
-    r = RunLink(count, run == "link-fast", SpiDriver::System());
+    r = RunLink(count, run == "link-fast");
 #else
     wxInitializer wx;
-    NoSleepClock noSleep;
-    ScopedFpgaClock fpgaClock(noSleep);
     if (run == "link-emulated") {
         if (!sim::Testbed::InMockEnvironment()) {
             std::fputs("soak: link-emulated needs LD_PRELOAD=libumockdev-preload.so.0\n", stderr);
@@ -374,7 +375,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "soak: %s\n", testbed.LastError().c_str());
             return 2;
         }
-        r = RunLink(count, true, SpiDriver::System());
+        r = RunLink(count, true);
     } else if (run == "loads") {
         r = RunLoads(count);
     } else if (run == "registers") {
