@@ -25,7 +25,8 @@ FPGAReg::FPGAReg(const char* path, const char* rbfPath) : devicePath(path) {
     fputs("Initialize FPGA\n", stderr);
     {
         FPGA loader;
-        loader.Configure(kFpgaConfigDevice, rbfPath);  // the loader reports its own failures
+        // The loader reports its own failures; the outcome is kept for callers.
+        loadResult = loader.Configure(kFpgaConfigDevice, rbfPath);
         FpgaClock::Current().SleepMilliseconds(30);
     }
     currentInstance = this;

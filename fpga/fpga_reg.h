@@ -131,6 +131,9 @@ public:
     // Sends the register device's requests through `driver` from now on
     // (the system calls until then). `driver` must outlive its use here.
     void SetDriver(FpgaDriver& driver) { driver_ = &driver; }
+    // The result of the bitstream load at construction (FPGA::Configure's):
+    // 0 when the FPGA was loaded.
+    int LoadResult() const { return loadResult; }
     // Whether the register device is open (a descriptor above 0).
     bool IsOpen() const { return fd.get() > 0; }
 
@@ -151,6 +154,7 @@ private:
     UniqueFd fd;
     FpgaDriver* driver_ = &FpgaDriver::System();
     int lastResult = 0;
+    int loadResult = 0;
     bool clkDivBit4 = false;
     const char* devicePath;
     std::array<uint8_t, kFpgaRegisterCount> RegisterShadow{};
