@@ -285,9 +285,11 @@ std::string Flags(int flags) { return "error flags " + std::to_string(flags); }
 
 int Standby(TxSpi& link, Invocation& call) {
     const Watch watch(link);
-    const int flags = link.SendStandby();
+    const int standbyFlags = link.SendStandby();
     call.report.Step("standby");
-    if (flags != 0) return call.report.Fail("not acknowledged (" + Flags(flags) + ")");
+    if (standbyFlags != 0) {
+        return call.report.Fail("not acknowledged (" + Flags(standbyFlags) + ")");
+    }
     if (const std::string failure = watch.Failure(); !failure.empty()) {
         return call.report.Fail("acknowledged only after " + failure);
     }
