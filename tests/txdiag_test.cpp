@@ -42,7 +42,7 @@ TEST(TxdiagTest, CommandsUnderTxsim) {
         {"", "--bogus info", 2, "", "txdiag: unknown option '--bogus'\n"},
         {"--protocol-version 4", "snapshot -- -3", 0,
          kSpeed + "no snapshots under protocol version 4\n", ""},
-        {"", "--version", 0, "txdiag 1.0\n", ""},
+        {"", "--version", 0, "txdiag " SKARVIK_TEST_VERSION "\n", ""},
         {"", "snapshot 1x", 2, "",
          "snapshot: bad record id '1x': give a whole number from -2147483648 to 2147483647\n"},
         {"", "snapshot 2147483648", 2, "", "bad record id '2147483648'"},

@@ -46,11 +46,6 @@ bool CloseStandardOutput(const char* program) {
 
 void PrintVersion(const char* program) { printf("%s %s\n", program, SKARVIK_VERSION); }
 
-const char* ProgramName(const char* argv0) {
-    const char* slash = strrchr(argv0, '/');
-    return slash != nullptr ? slash + 1 : argv0;
-}
-
 std::optional<long long> ParseInteger(std::string_view text, long long min, long long max) {
     std::string digits(text);
     const size_t sign = !digits.empty() && (digits[0] == '-' || digits[0] == '+') ? 1 : 0;

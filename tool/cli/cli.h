@@ -23,9 +23,6 @@ bool CloseStandardOutput(const char* program);
 // "PROGRAM VERSION" on standard output.
 void PrintVersion(const char* program);
 
-// The program's name without its directory: the prefix of its messages.
-const char* ProgramName(const char* argv0);
-
 // A whole number within [min, max]: decimal ("010" is ten) or hexadecimal
 // after "0x" or "0X", with an optional sign in front. Nothing else may
 // surround it. nullopt for any other text or a value out of range.
