@@ -122,8 +122,11 @@ int Load(const char* file, int runs) {
 
 // `operation` OPS times, RUNS times over: operations per second, CPU ns per
 // operation and allocations per operation (medians).
+// FPGA_BENCH_ONLY=NAME runs only that operation (for instruction counts).
 template <typename F>
 void Operations(const char* name, long ops, int runs, F operation) {
+    const char* only = getenv("FPGA_BENCH_ONLY");
+    if (only != nullptr && strcmp(only, name) != 0) return;
     std::vector<int64_t> wall, cpu;
     std::vector<long> allocs;
     for (int run = 0; run < runs; ++run) {
