@@ -30,7 +30,7 @@ TEST(ThreadStress, RegisterSettersWithReadsDumpsAndInputs) {
     FPGAReg& reg = *owner;
     fpga.PressKey(1, 3);
 
-    constexpr int kRounds = 60;
+    constexpr int kRounds = 30;
     using Step = std::function<void(int)>;
     const std::vector<Step> setters = {
         [&](int i) { reg.SetReg28Bit0(i % 2); },
