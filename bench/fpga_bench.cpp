@@ -22,8 +22,8 @@
 #include <new>
 #include <vector>
 
+#include "clock.h"
 #include "fpga.h"
-#include "fpga_clock.h"
 #include "fpga_reg.h"
 #ifdef FPGA_BENCH_INPROC
 #include "inproc_bus.h"
@@ -70,17 +70,21 @@ int64_t Ns(clockid_t clock) {
     return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
 
-// The real sleeps, with the time asked for added up: the floor of a load.
-struct SummingClock final : FpgaClock {
-    void SleepMicroseconds(uint32_t microseconds) override {
-        askedUs += microseconds;
-        FpgaClock::System().SleepMicroseconds(microseconds);
+// The real clock, with the time the sleeps ask for added up: the floor of a
+// load.
+struct SummingClock final : Clock {
+    timespec Now() override { return Clock::System().Now(); }
+    void SleepUntil(const timespec& deadline) override {
+        const timespec now = Now();
+        askedNs += std::max<int64_t>(0, (static_cast<int64_t>(deadline.tv_sec) - now.tv_sec) * 1000000000 +
+                                            (deadline.tv_nsec - now.tv_nsec));
+        Clock::System().SleepUntil(deadline);
     }
-    void SleepMilliseconds(uint32_t milliseconds) override {
-        askedUs += int64_t{milliseconds} * 1000;
-        FpgaClock::System().SleepMilliseconds(milliseconds);
+    void Sleep(int64_t nanoseconds) override {
+        askedNs += nanoseconds;
+        Clock::System().Sleep(nanoseconds);
     }
-    int64_t askedUs = 0;
+    int64_t askedNs = 0;
 };
 
 template <typename T>
@@ -108,11 +112,11 @@ int Load(const char* file, int runs) {
     int result = 0;
     for (int run = 0; run < runs; ++run) {
         SummingClock clock;
-        ScopedFpgaClock useClock(clock);
         FPGA loader;
+        loader.SetClock(clock);
         const Sample s = Measure([&] { result = loader.Configure(kFpgaConfigDevice, file); });
         wall.push_back(s.wallNs), cpu.push_back(s.cpuNs), allocs.push_back(s.allocations);
-        asked.push_back(clock.askedUs * 1000);
+        asked.push_back(clock.askedNs);
     }
     // wall, CPU and sleeps asked for in microseconds; allocations per load.
     printf("load %.1f %.1f %.1f %ld %d\n", Median(wall) / 1e3, Median(cpu) / 1e3,
