@@ -68,43 +68,49 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_MULTIARCH same)
-# shlibs file and ldconfig triggers: the package's only maintainer scripts.
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_GENERATE_SHLIBS ON)
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+# The library package's control files: its shlibs entry and the ldconfig
+# trigger, which is all it needs at installation. CPack would write postinst
+# and postrm scripts that call ldconfig themselves unless files of those names
+# are listed here; the names listed lie in no directory, so CPack adds
+# neither them nor its own scripts.
+set(control ${PROJECT_BINARY_DIR}/packaging-control)
+file(WRITE ${control}/shlibs
+     "libskarvik-tx ${PROJECT_VERSION_MAJOR} ${SKARVIK_DEB_RUNTIME} (>= ${PROJECT_VERSION})\n")
+file(WRITE ${control}/triggers "activate-noawait ldconfig\n")
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA
+    ${control}/shlibs ${control}/triggers ${control}/none/postinst ${control}/none/postrm)
 set(CPACK_DEBIAN_RUNTIME_DESCRIPTION
 "instrument library: transmitter link, GPIO, FPGA, devices, timing
- The instrument's own library: the transmitter link over SPI (TxSpi) with
- its message catalogue and command set, the GPIO pins (GpioPort), the FPGA
- bitstream loader and register access (FPGA, FPGAReg), the registry of named
- devices and the timing reports (LapTimer, EventTimeline).")
+The instrument's own library: the transmitter link over SPI (TxSpi) with
+its message catalogue and command set, the GPIO pins (GpioPort), the FPGA
+bitstream loader and register access (FPGA, FPGAReg), the registry of named
+devices and the timing reports (LapTimer, EventTimeline).")
 
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
-set(CPACK_DEBIAN_DEV_PACKAGE_MULTIARCH same)
 # The public headers include wxWidgets' (libwxgtk3.2-dev holds its set-up
 # header and the link to the base library).
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS
     "${SKARVIK_DEB_RUNTIME} (= ${PROJECT_VERSION}), libwxgtk3.2-dev")
 set(CPACK_DEBIAN_DEV_DESCRIPTION
 "instrument library: development files
- Headers (include/skarvik-tx), the shared library link, the static archive,
- the pkg-config file (skarvik-tx) and the CMake package (SkarvikTx) of the
- instrument's transmitter link, GPIO, FPGA, device and timing library.")
+Headers (include/skarvik-tx), the shared library link, the static archive,
+the pkg-config file (skarvik-tx) and the CMake package (SkarvikTx) of the
+instrument's transmitter link, GPIO, FPGA, device and timing library.")
 
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_TOOLS_DESCRIPTION
 "transmitter boot-loader switch and diagnostic commands
- txbootload switches the instrument's transmitter board into its USB
- boot-loader mode for a firmware update; txdiag runs single operations of
- the transmitter link and of the FPGA for diagnosis.")
+txbootload switches the instrument's transmitter board into its USB
+boot-loader mode for a firmware update; txdiag runs single operations of
+the transmitter link and of the FPGA for diagnosis.")
 
 set(CPACK_DEBIAN_SIM_PACKAGE_SECTION devel)
 # txsim preloads umockdev's library into the command it runs.
 set(CPACK_DEBIAN_SIM_PACKAGE_DEPENDS "umockdev")
 set(CPACK_DEBIAN_SIM_DESCRIPTION
 "emulated transmitter board and FPGA for workstations
- txsim creates emulated SPI and FPGA configuration device nodes and runs a
- command against them, so that txbootload, txdiag and applications of the
- instrument library run on a workstation without the instrument.")
+txsim creates emulated SPI and FPGA configuration device nodes and runs a
+command against them, so that txbootload, txdiag and applications of the
+instrument library run on a workstation without the instrument.")
 
 include(CPack)

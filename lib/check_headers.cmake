@@ -1,6 +1,7 @@
 # An installed header may include only installed headers (by bare name, as
 # they sit together in include/skarvik-tx/) and system headers.
 #   cmake "-DHEADERS=a.h;b.h" -DROOT=source-dir -P check_headers.cmake
+cmake_minimum_required(VERSION 3.25)
 set(names)
 foreach(header IN LISTS HEADERS)
   get_filename_component(name ${header} NAME)

@@ -4,6 +4,7 @@
 # out-of-line copies of inline functions, which the optimisation level
 # decides) are left out; everything else defined is kept. With UPDATE the
 # list is written instead of compared.
+cmake_minimum_required(VERSION 3.25)
 execute_process(COMMAND ${NM} -D --defined-only -C ${LIBRARY}
   OUTPUT_VARIABLE listing RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
