@@ -1,6 +1,7 @@
 # Thin wrapper over CMake. `make demo` and `make check` install what is
 # missing, build into build/ and then run the tool or the tests; `make bench`
-# does the same for the benchmarks in build-bench/ and prints their tables.
+# does the same for the benchmarks in build-bench/ and prints their tables;
+# `make package` builds the Debian packages for amd64 and armhf.
 BUILD  ?= build
 JOBS   ?= $(shell nproc 2>/dev/null || echo 2)
 SECONDS ?= 60

@@ -14,9 +14,13 @@ function(skarvik_public_headers)
 endfunction()
 
 # skarvik_install_man(COMPONENT page.N...): installs the pages compressed
-# (gzip -9n, as Debian ships them) into share/man/manN.
+# (gzip -9n, as Debian ships them) into share/man/manN. A page that is not
+# written yet is skipped.
 function(skarvik_install_man component)
   foreach(page IN LISTS ARGN)
+    if(NOT EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${page})
+      continue()
+    endif()
     get_filename_component(name ${page} NAME)
     string(REGEX MATCH "[0-9]$" section ${name})
     set(source ${CMAKE_CURRENT_SOURCE_DIR}/${page})
@@ -27,5 +31,17 @@ function(skarvik_install_man component)
     add_custom_target(man_${name} ALL DEPENDS ${compressed})
     install(FILES ${compressed} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section}
             COMPONENT ${component})
+  endforeach()
+endfunction()
+
+# skarvik_install_completions(COMPONENT file...): bash completion files, each
+# named after its command, into share/bash-completion/completions. A file that
+# is not written yet is skipped.
+function(skarvik_install_completions component)
+  foreach(file IN LISTS ARGN)
+    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${file})
+      install(FILES ${file} DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+              COMPONENT ${component})
+    endif()
   endforeach()
 endfunction()
