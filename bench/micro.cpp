@@ -42,9 +42,9 @@ namespace {
 
 // Time goes on, but no pause or poll is slept through: the cost of an
 // exchange without its waits.
-class NoSleepClock final : public LinkClock {
+class NoSleepClock final : public Clock {
 public:
-    timespec Now() override { return LinkClock::System().Now(); }
+    timespec Now() override { return Clock::System().Now(); }
     void SleepUntil(const timespec&) override {}
     void Sleep(int64_t) override {}
 };

@@ -10,8 +10,7 @@
 #include <memory>
 #include <new>
 
-#include "fpga_clock.h"
-#include "fpga_config_port.h"
+#include "clock.h"
 #include "unique_fd.h"
 
 namespace {
@@ -41,11 +40,10 @@ wxString ConfiguredRbfPath() {
 // Reads `input` after each sleep of 10 us until it is non-zero, at most
 // kMaxPolls times. 1 when it came (`*result` holds that read's result), 0
 // when it did not, the negative request result when a read failed.
-int PollInput(FpgaConfigPort& port, unsigned input, int* result) {
-    FpgaClock& clock = FpgaClock::Current();
+int PollInput(ConfigNode& port, unsigned input, int* result, Clock& clock) {
     uint8_t level = 0;
     for (int reads = 1;; ++reads) {
-        clock.SleepMicroseconds(10);
+        clock.Sleep(10000);
         level = 0;
         *result = port.Read(input, &level);
         if (*result < 0) return *result;
@@ -55,8 +53,7 @@ int PollInput(FpgaConfigPort& port, unsigned input, int* result) {
 }
 
 // Steps 2 to 10 of the load; the caller runs the closing sequence.
-int RunHandshakeAndData(FpgaConfigPort& port, int rbfFd, uint8_t* buffer) {
-    FpgaClock& clock = FpgaClock::Current();
+int RunHandshakeAndData(ConfigNode& port, int rbfFd, uint8_t* buffer, Clock& clock) {
     int result = 0;
     uint8_t level = 0;
 
@@ -64,7 +61,7 @@ int RunHandshakeAndData(FpgaConfigPort& port, int rbfFd, uint8_t* buffer) {
     if ((result = port.Drive(kOutput7, 0)) < 0) return result;
     if ((result = port.Drive(kOutput8, 0)) < 0) return result;
 
-    clock.SleepMicroseconds(50);
+    clock.Sleep(50000);
     if ((result = port.Read(kStatusInput, &level)) < 0) return result;
     if (level != 0) return kFpgaStatusAfterReset;
     level = 0;
@@ -72,10 +69,10 @@ int RunHandshakeAndData(FpgaConfigPort& port, int rbfFd, uint8_t* buffer) {
     if (level != 0) return kFpgaDoneBeforeData;
 
     if ((result = port.Drive(kOutput8, 1)) < 0) return result;
-    int polled = PollInput(port, kStatusInput, &result);
+    int polled = PollInput(port, kStatusInput, &result, clock);
     if (polled < 0) return polled;
     if (polled == 0) return kFpgaStatusNeverSet;
-    clock.SleepMicroseconds(50);
+    clock.Sleep(50000);
 
     for (;;) {
         ssize_t count;
@@ -89,7 +86,7 @@ int RunHandshakeAndData(FpgaConfigPort& port, int rbfFd, uint8_t* buffer) {
         if (level == 0) return kFpgaStatusDropped;
     }
 
-    polled = PollInput(port, kDoneInput, &result);
+    polled = PollInput(port, kDoneInput, &result, clock);
     if (polled < 0) return polled;
     if (polled == 0) return kFpgaDoneNeverSet;
     return result;
@@ -103,12 +100,11 @@ FPGA::FPGA() : Device(L"FPGA", 0) {}
 
 FPGA::~FPGA() = default;
 
-int FPGA::downloadBitstream(int deviceFd, int rbfFd, FpgaDriver& driver) {
-    FpgaConfigPort port(deviceFd, driver);
+int FPGA::downloadBitstream(ConfigNode& port, int rbfFd, Clock& clock) {
     int result = kFpgaNoBuffer;
     {
         std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kChunkSize]);
-        if (buffer) result = RunHandshakeAndData(port, rbfFd, buffer.get());
+        if (buffer) result = RunHandshakeAndData(port, rbfFd, buffer.get(), clock);
     }
     // Whatever happened, leave the lines in their resting state.
     port.Drive(kOutput8, 1);
@@ -119,7 +115,9 @@ int FPGA::downloadBitstream(int deviceFd, int rbfFd, FpgaDriver& driver) {
 }
 
 int FPGA::Configure(const char* devicePath, const char* rbfPath) {
-    wxString fileName = rbfPath != nullptr ? wxString(rbfPath) : wxString();
+    // A given path is used as the bytes it is; only a configured name, which
+    // is text, is converted for the C library.
+    wxString fileName;
     if (rbfPath == nullptr) {
         const bool locked = configLock.Lock() == wxMUTEX_NO_ERROR;
         fileName = ConfiguredRbfPath();
@@ -128,26 +126,30 @@ int FPGA::Configure(const char* devicePath, const char* rbfPath) {
         fprintf(stderr, "FPGA: Use RBF file: %s\n", rbfPath);
     }
 
-    UniqueFd device(::open(devicePath, O_RDWR));
-    if (!device.valid()) {
+    ConfigNode device;
+    if (!device.Open(devicePath, *driver_)) {
         fprintf(stderr, "***** FPGA::Configure: Open %s failed!\n", devicePath);
         return -1;
     }
-    const wxCharBuffer name = fileName.mb_str();
-    const char* nameText = name.data() != nullptr ? name.data() : "";
-    UniqueFd rbf(::open(nameText, O_RDONLY));
+    wxCharBuffer configuredName;
+    const char* nameText = rbfPath;
+    if (rbfPath == nullptr) {
+        configuredName = fileName.mb_str();
+        nameText = configuredName.data() != nullptr ? configuredName.data() : "";
+    }
+    UniqueFd rbf(::open(nameText, O_RDONLY | O_CLOEXEC));
     if (!rbf.valid()) {
         fprintf(stderr, "*****FPGA: Can't open RBF file %s\n", nameText);
         return -1;  // the device closes itself
     }
 
-    const int result = downloadBitstream(device.get(), rbf.get(), *driver_);
+    const int result = downloadBitstream(device, rbf.get(), *clock_);
     if (result < 0) {
         fprintf(stderr, "******FPGA config failed. Error code = %d\n", result);
     } else {
         fputs("FPGA configuration success!\n", stderr);
         configured = true;
     }
-    const int closing = FpgaConfigPort(device.get(), *driver_).Drive(kRs485Sel, 1);
+    const int closing = device.Drive(kRs485Sel, 1);
     return result < 0 ? result : closing;
 }

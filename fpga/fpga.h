@@ -5,8 +5,9 @@
 
 #include <wx/thread.h>
 
+#include "clock.h"
 #include "device.h"
-#include "fpga_driver.h"
+#include "config_node.h"
 
 // Where the bitstream file is named, and the file used when it is not.
 constexpr const char* kFpgaRbfPathKey = "/FPGA/rbfFilePath";
@@ -29,7 +30,8 @@ public:
 
     // Loads the bitstream into the FPGA through `devicePath`. With a null
     // `rbfPath` the file is the one configured under kFpgaRbfPathKey (the
-    // default path when there is no entry or no configuration at all).
+    // default path when there is no entry or no configuration at all); a
+    // given path is opened and printed as the bytes it is.
     // Reports on standard error. Returns 0 on success, -1 when the device
     // or the file cannot be opened, the negative result of downloadBitstream
     // when the load fails, or the negative result of the closing request 20.
@@ -38,23 +40,27 @@ public:
 
     // Sends Configure's device requests and data through `driver` (the
     // system calls until then). `driver` must outlive its use here.
-    void SetDriver(FpgaDriver& driver) { driver_ = &driver; }
+    void SetDriver(DeviceDriver& driver) { driver_ = &driver; }
+    // Waits on `clock` from now on (the system's until then). `clock` must
+    // outlive its use here.
+    void SetClock(Clock& clock) { clock_ = &clock; }
 
     // Whether some Configure call has succeeded.
     bool IsConfigured() const { return configured; }
 
-    // The handshake and data phase on two open descriptors, which stay open.
-    // The bitstream reaches the device whole and in order, or the result is
-    // negative: 0 when the FPGA reports done, a negative request result, or
-    // one of the kFpga... codes. The closing sequence runs in every case.
-    // The device is reached through `driver`.
-    static int downloadBitstream(int deviceFd, int rbfFd,
-                                 FpgaDriver& driver = FpgaDriver::System());
+    // The handshake and data phase on the open configuration node and the
+    // open bitstream descriptor, which both stay open. The bitstream reaches
+    // the device whole and in order, or the result is negative: 0 when the
+    // FPGA reports done, a negative request result, or one of the kFpga...
+    // codes. The closing sequence runs in every case. The pauses are waited
+    // on `clock`.
+    static int downloadBitstream(ConfigNode& node, int rbfFd, Clock& clock = Clock::System());
 
 private:
     // Serialises the read of the process-wide configuration object.
     static wxMutex configLock;
 
     bool configured = false;
-    FpgaDriver* driver_ = &FpgaDriver::System();
+    DeviceDriver* driver_ = &DeviceDriver::System();
+    Clock* clock_ = &Clock::System();
 };

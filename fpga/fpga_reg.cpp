@@ -1,41 +1,38 @@
 // FPGAReg: construction, the register transfer and the unlocked primitives.
 #include <fcntl.h>
-#include <linux/spi/spidev.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "fpga.h"
-#include "fpga_clock.h"
 #include "fpga_reg.h"
 
 namespace {
 
 constexpr uint8_t kWriteCommand = 0x80;
 constexpr uint8_t kReadCommand = 0x40;
-constexpr uint8_t kSpiMode = SPI_MODE_1;
-constexpr uint32_t kSpiSpeedHz = 800000;
 
 FPGAReg* currentInstance = nullptr;
 
 }  // namespace
 
-FPGAReg::FPGAReg(const char* path, const char* rbfPath) : devicePath(path) {
+FPGAReg::FPGAReg(const char* path, const char* rbfPath, Clock& clock, DeviceDriver& driver)
+    : clock_(&clock), devicePath(path) {
     fputs("Initialize FPGA\n", stderr);
     {
         FPGA loader;
+        loader.SetClock(clock);
+        loader.SetDriver(driver);
         loader.Configure(kFpgaConfigDevice, rbfPath);  // the loader reports its own failures
-        FpgaClock::Current().SleepMilliseconds(30);
+        clock.Sleep(30000000);
     }
     currentInstance = this;
 
-    fd.reset(::open(devicePath, O_RDWR));
-    if (fd.get() < 0) {
+    if (!spi.Open(devicePath, O_RDWR, driver)) {
         printf("fpga_reg:*** Error: Can not open device %s ErrNo=%d\n", devicePath, errno);
         return;
     }
-    if (fd.get() == 0) return;
     SetUpSpi();
 }
 
@@ -45,30 +42,17 @@ FPGAReg* FPGAReg::GetInstance() { return currentInstance; }
 
 void FPGAReg::SetUpSpi() {
     uint8_t mode = kSpiMode;
-    Ioctl(SPI_IOC_WR_MODE, &mode);
-    if (Ioctl(SPI_IOC_RD_MODE, &mode) == -1) return;
+    spi.WriteMode(mode);
+    if (spi.ReadMode(mode) == -1) return;
     uint8_t bits = 0;
-    if (Ioctl(SPI_IOC_RD_BITS_PER_WORD, &bits) == -1) return;
+    if (spi.ReadBitsPerWord(bits) == -1) return;
     uint32_t speed = kSpiSpeedHz;
-    Ioctl(SPI_IOC_WR_MAX_SPEED_HZ, &speed);
-    Ioctl(SPI_IOC_RD_MAX_SPEED_HZ, &speed);
-}
-
-int FPGAReg::Ioctl(unsigned long request, void* arg) {
-    return driver_->Ioctl(fd.get(), request, arg);
+    spi.WriteMaxSpeed(speed);
+    spi.ReadMaxSpeed(speed);
 }
 
 int FPGAReg::RegisterSpiTransfer(uint8_t command, uint8_t data, uint8_t* received) {
-    spi_ioc_transfer transfers[2];
-    std::memset(transfers, 0, sizeof transfers);
-    transfers[0].tx_buf = reinterpret_cast<uintptr_t>(&command);
-    transfers[0].len = 1;
-    transfers[0].bits_per_word = 8;
-    transfers[1].tx_buf = reinterpret_cast<uintptr_t>(&data);
-    transfers[1].rx_buf = reinterpret_cast<uintptr_t>(received);
-    transfers[1].len = 1;
-    transfers[1].bits_per_word = 8;
-    lastResult = Ioctl(SPI_IOC_MESSAGE(2), transfers);
+    lastResult = spi.TwoPartMessage(&command, 1, &data, received, 1);
     return lastResult;
 }
 

@@ -12,9 +12,9 @@
 #include <array>
 #include <cstdint>
 
+#include "clock.h"
 #include "device_paths.h"
-#include "fpga_driver.h"
-#include "unique_fd.h"
+#include "spidev.h"
 
 // The configuration node, which also carries the GPIO requests.
 constexpr const char* kFpgaConfigDevice = kGpioDevicePath;
@@ -50,8 +50,10 @@ public:
     // `devicePath` (kept as a pointer for the constructor only) and sets up
     // SPI mode 1 at 800 kHz. An open failure is printed on standard output;
     // the object then stays closed and every transfer is skipped. Becomes
-    // the current instance.
-    FPGAReg(const char* devicePath, const char* rbfPath);
+    // the current instance. Every wait, from the load on, is on `clock`;
+    // both device nodes are opened and asked through `driver`.
+    FPGAReg(const char* devicePath, const char* rbfPath, Clock& clock = Clock::System(),
+            DeviceDriver& driver = DeviceDriver::System());
     // Closes the device; the current instance becomes null, whichever it was.
     ~FPGAReg();
 
@@ -130,17 +132,15 @@ public:
     std::array<uint8_t, kFpgaRegisterCount> ShadowCopy();
     // Sends the register device's requests through `driver` from now on
     // (the system calls until then). `driver` must outlive its use here.
-    void SetDriver(FpgaDriver& driver) { driver_ = &driver; }
-    // Whether the register device is open (a descriptor above 0).
-    bool IsOpen() const { return fd.get() > 0; }
+    void SetDriver(DeviceDriver& driver) { spi.SetDriver(driver); }
+    // Whether the register device is open (any descriptor, 0 included).
+    bool IsOpen() const { return spi.IsOpen(); }
 
 private:
     void SetUpSpi();
     // One two-transfer SPI message: `command`, then `data` while one byte
     // is received into `*received`. Stores and returns the result.
     int RegisterSpiTransfer(uint8_t command, uint8_t data, uint8_t* received);
-    // The one place where this object talks to the register device.
-    int Ioctl(unsigned long request, void* arg);
     // Shadow byte `index` = (shadow & ~clear) | set, then written.
     int UpdateShadowAndWrite(uint8_t index, uint8_t clear, uint8_t set);
     // The shared body of SetReg10And11 and SetExtOut.
@@ -148,8 +148,8 @@ private:
                       uint8_t byte);
 
     wxMutex mutex;
-    UniqueFd fd;
-    FpgaDriver* driver_ = &FpgaDriver::System();
+    Spidev spi;
+    Clock* clock_;
     int lastResult = 0;
     bool clkDivBit4 = false;
     const char* devicePath;

@@ -3,7 +3,6 @@
 // unlocked primitives inside it.
 #include <cstdio>
 
-#include "fpga_clock.h"
 #include "fpga_reg.h"
 
 namespace {
@@ -38,7 +37,7 @@ void FPGAReg::Init(bool resetDcdc) {
             uint8_t signature = 0;
             ReadReg(FPGA_REG_TEST_RD, &signature);
             if (signature == kFpgaSignature) break;
-            FpgaClock::Current().SleepMilliseconds(kInitPauseMs);
+            clock_->Sleep(static_cast<int64_t>(kInitPauseMs) * 1000000);
         }
         if (tries == kInitTries) fputs("FPGAReg::Init timeout\n", stderr);
         ReadAllRegs();

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "fpga.h"
-#include "fpga_config_port.h"
+#include "config_node.h"
 #include "fuzz_fpga.h"
 
 namespace {
@@ -14,7 +14,7 @@ namespace {
 // One control byte per request: 0xEE fails it, otherwise a read gets it as
 // the level. Per write: 0xEE fails, 0xED is interrupted, 0xEC moves nothing,
 // 0xEB moves a part. Once the input runs out, reads give 0 and writes move all.
-struct FuzzedConfigNode final : FpgaDriver {
+struct FuzzedConfigNode final : DeviceDriver {
     explicit FuzzedConfigNode(FuzzedDataProvider& input) : data(input) {}
     int Ioctl(int, unsigned long request, void* arg) override {
         auto* byte = static_cast<uint8_t*>(arg);
@@ -48,14 +48,15 @@ struct FuzzedConfigNode final : FpgaDriver {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
-    SkipFpgaSleeps();
     FuzzedDataProvider data(bytes, size);
     const std::vector<uint8_t> rbf =
         data.ConsumeBytes<uint8_t>(data.ConsumeIntegralInRange<size_t>(0, 4096));
     const std::string& rbfPath = FuzzFile(rbf.data(), rbf.size());
     FuzzedConfigNode node(data);
+    FakeClock clock;
     FPGA loader;
     loader.SetDriver(node);
+    loader.SetClock(clock);
     const int result = loader.Configure("/dev/null", rbfPath.c_str());
     // Configured on success only (-1 also comes from request 20 after a success).
     FUZZ_CHECK(result == 0 || result == -1 || (result <= -101 && result >= -106));

@@ -10,7 +10,7 @@
 namespace {
 
 // Per transfer a control byte (0xEE fails it), then the byte read back.
-struct FuzzedRegisterDevice final : FpgaDriver {
+struct FuzzedRegisterDevice final : DeviceDriver {
     explicit FuzzedRegisterDevice(FuzzedDataProvider& input) : data(input) {}
     int Ioctl(int, unsigned long request, void* arg) override {
         const auto* t = static_cast<const spi_ioc_transfer*>(arg);
@@ -40,10 +40,10 @@ struct FuzzedRegisterDevice final : FpgaDriver {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
-    SkipFpgaSleeps();
     FuzzedDataProvider data(bytes, size);
     FuzzedRegisterDevice device(data);
-    FPGAReg reg("/dev/null", nullptr);  // without a configuration node the load fails
+    FakeClock clock;
+    FPGAReg reg("/dev/null", nullptr, clock);  // without a configuration node the load fails
     reg.SetDriver(device);
     for (int step = 0; step < 32 && data.remaining_bytes() > 0; ++step) {
         // The operation, its flags (bits of f) and its value.

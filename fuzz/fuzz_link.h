@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "fake_clock.h"
 #include "fuzz_check.h"
 #include "tx_spi.h"
 
@@ -29,10 +30,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 // a failed ioctl (0xEE, EIO) or a short one (0xED). The reply bytes follow;
 // when the input runs out the board clocks zeros. Time moves only when the
 // link sleeps or reads it.
-struct FuzzLink final : SpiDriver, LinkClock, TxSpi {
+struct FuzzLink final : DeviceDriver, TxSpi {
     explicit FuzzLink(FuzzedDataProvider& input) : TxSpi("/dev/null"), data(input) {
         SetDriver(*this);
-        SetClock(*this);
+        clock.now = timespec{1000, 0};
+        SetClock(clock);
     }
 
     int Ioctl(int, unsigned long request, void* arg) override {
@@ -50,15 +52,6 @@ struct FuzzLink final : SpiDriver, LinkClock, TxSpi {
         std::fill(rx + data.ConsumeData(rx, moved), rx + moved, 0);
         return static_cast<int>(moved);
     }
-    timespec Now() override {
-        AddNanoseconds(now, 1000);
-        return now;
-    }
-    void SleepUntil(const timespec& deadline) override {
-        if (!TimeReached(now, deadline)) now = deadline;
-    }
-    void Sleep(int64_t nanoseconds) override { AddNanoseconds(now, nanoseconds); }
-
     FuzzedDataProvider& data;
-    timespec now{1000, 0};
+    FakeClock clock;
 };

@@ -1,8 +1,5 @@
 #include "gpio_port.h"
 
-#include <fcntl.h>
-#include <sys/ioctl.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -16,26 +13,25 @@ GpioPinRecord GpioPinRecord::Named(const char* name) {
     return record;
 }
 
-GpioPort::GpioPort(const char* devicePath) {
-    fd.reset(::open(devicePath, O_RDWR));
-    if (!fd.valid()) printf("gpio:*** Error: Can not open device %s ErrNo=%d\n", devicePath, errno);
+GpioPort::GpioPort(const char* devicePath, DeviceDriver& driver) {
+    if (!node.Open(devicePath, driver)) {
+        printf("gpio:*** Error: Can not open device %s ErrNo=%d\n", devicePath, errno);
+    }
 }
 
-int GpioPort::Ioctl(unsigned long request, void* arg) { return ::ioctl(fd.get(), request, arg); }
-
-int GpioPort::sendSwitchRequest(unsigned long request, bool on) {
+int GpioPort::sendSwitchRequest(unsigned nr, bool on) {
     uint8_t value = on ? 1 : 0;
-    if (!fd.valid()) return 0;
-    return Ioctl(request, &value);
+    if (!node.IsOpen()) return 0;
+    return node.Drive(nr, value);
 }
 
 int GpioPort::SetPin(unsigned nr, const char* pin, bool on) {
-    if (fd.valid()) return sendSwitchRequest(GpioRequest(nr), on);
+    if (node.IsOpen()) return sendSwitchRequest(nr, on);
     return sysfsWritePin(pin, on);
 }
 
 bool GpioPort::GetPin(const char* pin) {
-    if (fd.valid()) return true;
+    if (node.IsOpen()) return true;
     return sysfsReadPin(pin) != 0;
 }
 
@@ -50,23 +46,23 @@ bool GpioPort::getExtIoEn() { return GetPin("ext_io_en"); }
 bool GpioPort::getRs485Sel() { return GetPin("rs485_sel"); }
 bool GpioPort::getRelayEn() { return GetPin("relay_en"); }
 
-void GpioPort::setAuxLine24(bool on) { sendSwitchRequest(GpioRequest(24), on); }
-void GpioPort::setAuxLine26(bool on) { sendSwitchRequest(GpioRequest(26), on); }
-void GpioPort::setAuxLine27(bool on) { sendSwitchRequest(GpioRequest(27), on); }
-void GpioPort::setAuxLine28(bool on) { sendSwitchRequest(GpioRequest(28), on); }
-void GpioPort::setAuxLine29(bool on) { sendSwitchRequest(GpioRequest(29), on); }
-void GpioPort::setAuxLine30(bool on) { sendSwitchRequest(GpioRequest(30), on); }
+void GpioPort::setAuxLine24(bool on) { sendSwitchRequest(24, on); }
+void GpioPort::setAuxLine26(bool on) { sendSwitchRequest(26, on); }
+void GpioPort::setAuxLine27(bool on) { sendSwitchRequest(27, on); }
+void GpioPort::setAuxLine28(bool on) { sendSwitchRequest(28, on); }
+void GpioPort::setAuxLine29(bool on) { sendSwitchRequest(29, on); }
+void GpioPort::setAuxLine30(bool on) { sendSwitchRequest(30, on); }
 
 int GpioPort::readReadyLine() {
-    if (!fd.valid()) return sysfsReadPin("spi0_int") != 0 ? 1 : 0;
+    if (!node.IsOpen()) return sysfsReadPin("spi0_int") != 0 ? 1 : 0;
 
     // The driver wants the pin announced before each read; that answer is of
     // no interest.
     GpioPinRecord record = GpioPinRecord::Named("PA15");
-    Ioctl(GPIO_PREPARE_PIN, record.bytes.data());
+    node.Send(kGpioPreparePin, record.bytes.data());
 
     record = GpioPinRecord::Named("PA15");
-    int result = Ioctl(GPIO_GET_PIN, record.bytes.data());
+    int result = node.Send(kGpioGetPin, record.bytes.data());
     if (result != 0) printf("ioctl GET_PIN %d\n", result);
 
     // Level 0 means ready; anything above 1 is not a level and reads as busy.

@@ -7,12 +7,14 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "unique_fd.h"
+#include "config_node.h"
 
-// Request codes of the GPIO driver: _IOW('k', nr, 4).
-constexpr unsigned long GpioRequest(unsigned nr) { return 0x40046B00UL + nr; }
-constexpr unsigned long GPIO_PREPARE_PIN = GpioRequest(17);
-constexpr unsigned long GPIO_GET_PIN = GpioRequest(19);
+// Request codes of the GPIO driver: the configuration node's write requests.
+constexpr unsigned long GpioRequest(unsigned nr) { return FpgaConfigWriteRequest(nr); }
+constexpr unsigned kGpioPreparePin = 17;
+constexpr unsigned kGpioGetPin = 19;
+constexpr unsigned long GPIO_PREPARE_PIN = GpioRequest(kGpioPreparePin);
+constexpr unsigned long GPIO_GET_PIN = GpioRequest(kGpioGetPin);
 
 // The 6-byte record of the pin requests: NUL-terminated name in bytes 0 to 4,
 // the pin level in byte 5 (written by the driver on GET_PIN).
@@ -29,9 +31,10 @@ class GpioPort {
 public:
     // Opens `devicePath` read-write. On failure prints
     // "gpio:*** Error: Can not open device %s ErrNo=%d" on stdout and works
-    // through sysfs from then on. Never fails otherwise.
-    explicit GpioPort(const char* devicePath);
-    ~GpioPort() = default;  // the descriptor closes itself
+    // through sysfs from then on. Never fails otherwise. The node is opened
+    // and asked through `driver`.
+    explicit GpioPort(const char* devicePath, DeviceDriver& driver = DeviceDriver::System());
+    ~GpioPort() = default;  // the node closes itself
 
     GpioPort(const GpioPort&) = delete;
     GpioPort& operator=(const GpioPort&) = delete;
@@ -63,14 +66,14 @@ public:
     int readReadyLine();
 
     // Whether the device node is open (device mode).
-    bool HasDevice() const { return fd.valid(); }
+    bool HasDevice() const { return node.IsOpen(); }
+    // Sends the node's requests through `driver` from now on.
+    void SetDriver(DeviceDriver& driver) { node.SetDriver(driver); }
 
 private:
     int SetPin(unsigned nr, const char* pin, bool on);
     bool GetPin(const char* pin);
-    int sendSwitchRequest(unsigned long request, bool on);
-    // The one place where this object talks to its driver.
-    int Ioctl(unsigned long request, void* arg);
+    int sendSwitchRequest(unsigned nr, bool on);
 
-    UniqueFd fd;
+    ConfigNode node;
 };

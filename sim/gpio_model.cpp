@@ -7,9 +7,6 @@ namespace sim {
 
 namespace {
 
-constexpr unsigned kGpioPreparePin = GPIO_PREPARE_PIN - GpioRequest(0);
-constexpr unsigned kGpioGetPin = GPIO_GET_PIN - GpioRequest(0);
-
 // The switch requests take a single byte; 22 is not one of them.
 bool IsSwitch(unsigned nr) { return nr == 18 || (nr >= 20 && nr <= 31 && nr != 22); }
 

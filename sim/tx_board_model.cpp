@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "frame_io.h"
-#include "link_clock.h"
+#include "monotonic_time.h"
 #include "protocol.h"
 
 namespace sim {

@@ -29,7 +29,7 @@
 #include "fpga_reg_model.h"
 #include "frame_log.h"
 #include "gpio_model.h"
-#include "link_clock.h"
+#include "monotonic_time.h"
 #include "testbed.h"
 #include "tx_board_model.h"
 

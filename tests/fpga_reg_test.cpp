@@ -3,10 +3,13 @@
 // rule, the dump, and the register operations with the bytes they write.
 #include "fpga_reg.h"
 
+#include <fcntl.h>
+
 #include <bit>
 #include <thread>
 
 #include "fpga_support.h"
+#include "recording_driver.h"
 
 namespace {
 
@@ -19,7 +22,8 @@ struct RegBench {
     explicit RegBench(bool registerNode = true) {
         EXPECT_TRUE(sim::Testbed::InMockEnvironment()) << "needs the umockdev preload library";
         EXPECT_TRUE(!registerNode || testbed.AddFpgaRegisterDevice(fpga)) << testbed.LastError();
-        Printed([&] { reg = std::make_unique<FPGAReg>(sim::kFpgaRegisterPath, "/no/such.rbf"); });
+        Printed([&] { reg = std::make_unique<FPGAReg>(sim::kFpgaRegisterPath, "/no/such.rbf", clock);
+        });
     }
     Writes Sent() const {
         Writes sent;
@@ -28,8 +32,7 @@ struct RegBench {
     }
     sim::FpgaRegisterModel fpga;
     sim::Testbed testbed;
-    RecordingFpgaClock clock;
-    ScopedFpgaClock useClock{clock};
+    FakeClock clock;
     std::unique_ptr<FPGAReg> reg;
 };
 
@@ -39,7 +42,7 @@ struct RegBench {
 TEST(FpgaRegAccess, StartUpTransfersDumpReadyWaitAndClosedObject) {
     RegBench bench;
     FPGAReg& reg = *bench.reg;
-    EXPECT_EQ(bench.clock.millis, std::vector<uint32_t>{30});
+    EXPECT_EQ(bench.clock.sleeps, std::vector<int64_t>{30000000});
     EXPECT_EQ(bench.fpga.Mode(), 1);
     EXPECT_EQ(bench.fpga.MaxSpeedHz(), 800000u);
     uint8_t value = 0;
@@ -108,6 +111,26 @@ TEST(FpgaRegAccess, StartUpTransfersDumpReadyWaitAndClosedObject) {
 
 // Each row sets the FPGA's registers (index, value), reads them into the shadow, runs the
 // operations and compares the writes that followed.
+// The register device is opened read-write and nothing else, and descriptor 0
+// is as open as any other: it is set up and its transfers go out.
+TEST(FpgaRegAccess, RegisterDeviceOnDescriptorZeroIsOpen) {
+    RecordingDriver driver;
+    driver.descriptor = 0;
+    driver.missing = {"/dev/fpga_config.0"};
+    FakeClock clock;
+    std::unique_ptr<FPGAReg> reg;
+    Printed([&] { reg = std::make_unique<FPGAReg>("/dev/spidev1.0", "/no/such.rbf", clock, driver); });
+    using Open = std::pair<std::string, int>;
+    EXPECT_EQ(driver.opens, (std::vector<Open>{{"/dev/fpga_config.0", O_RDWR | O_CLOEXEC},
+                                               {"/dev/spidev1.0", O_RDWR}}));
+    EXPECT_TRUE(reg->IsOpen());
+    EXPECT_EQ(driver.codes, (std::vector<unsigned long>{SPI_IOC_WR_MODE, SPI_IOC_RD_MODE,
+                                                        SPI_IOC_RD_BITS_PER_WORD, SPI_IOC_WR_MAX_SPEED_HZ,
+                                                        SPI_IOC_RD_MAX_SPEED_HZ}));
+    EXPECT_EQ(reg->WriteReg(3, 0x55), 2);
+    EXPECT_EQ(driver.codes.back(), SPI_IOC_MESSAGE(2));
+}
+
 TEST(FpgaRegOperations, SettersWriteTheChangedBytesAlsoFromSeveralThreads) {
     const auto check = [](const Writes& registers, const Writes& writes, auto run) {
         RegBench bench;
@@ -166,10 +189,10 @@ TEST(FpgaRegOperations, InitWaitsForTheSignatureReadsAllAndReportsTheVersion) {
         bench.fpga.SetRegister(FPGA_REG_FPGA_VER, 66);
         bench.fpga.SetRegister(FPGA_REG_DCDC_CTRL, 0x3C);
         bench.fpga.SignatureFromRead(never ? 0 : 3);
-        bench.clock.millis.clear();
+        bench.clock.sleeps.clear();
         const std::string late = never ? "FPGAReg::Init timeout\n" : "";
         EXPECT_EQ(Printed([&] { bench.reg->Init(never); }), late + "FPGA firmware version: 66\n");
-        EXPECT_EQ(bench.clock.millis, std::vector<uint32_t>(never ? 10 : 2, 100));
+        EXPECT_EQ(bench.clock.sleeps, std::vector<int64_t>(never ? 10 : 2, 100000000));
         Writes expected(never ? 10 : 3, {0x5E, 0x00});
         for (int i = 0; i < 32; ++i) expected.emplace_back(0x40 + i, 0x00);
         if (never) expected.emplace_back(0x92, 0x30);  // and clears the converter supply

@@ -1,12 +1,10 @@
-// Shared pieces of the FPGA, registry and timing tests: captured output,
-// bitstream files and a clock that records the FPGA code's sleeps instead of
-// sleeping.
+// Shared pieces of the FPGA, registry and timing tests: captured output and
+// bitstream files.
 #pragma once
 
 #include <fstream>
 #include <functional>
 
-#include "fpga_clock.h"
 #include "test_support.h"
 
 // What `run` printed: its standard output, then its standard error.
@@ -30,9 +28,3 @@ inline std::string WriteBitstream(const ScratchDir& dir, const std::string& name
     std::ofstream(dir / name).write(reinterpret_cast<const char*>(Bitstream(size).data()), size);
     return dir / name;
 }
-
-struct RecordingFpgaClock final : FpgaClock {
-    void SleepMicroseconds(uint32_t microseconds) override { micros.push_back(microseconds); }
-    void SleepMilliseconds(uint32_t milliseconds) override { millis.push_back(milliseconds); }
-    std::vector<uint32_t> micros, millis;
-};

@@ -4,11 +4,13 @@
 #include "fpga.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <wx/fileconf.h>
 #include <wx/sstream.h>
 
 #include <cerrno>
 #include <new>
+#include <optional>
 
 #include "fpga_support.h"
 
@@ -32,7 +34,10 @@ using Requests = std::vector<std::pair<unsigned, int>>;  // (nr, byte) of reques
 const Requests kClosing = {{8, 1}, {7, 0}, {10, 0}, {9, 0}, {20, 1}};
 
 struct LoaderBench {
-    LoaderBench() { EXPECT_TRUE(testbed.AddGpioDevice(gpio)) << testbed.LastError(); }
+    LoaderBench() {
+        EXPECT_TRUE(testbed.AddGpioDevice(gpio)) << testbed.LastError();
+        fpga.SetClock(clock);
+    }
     // Loads `rbf`; what it printed lands in `err`.
     int Configure(const char* rbf) {
         int result = 0;
@@ -41,8 +46,7 @@ struct LoaderBench {
     }
     sim::GpioDeviceModel gpio;
     sim::Testbed testbed;
-    RecordingFpgaClock clock;
-    ScopedFpgaClock useClock{clock};
+    FakeClock clock;
     ScratchDir dir;
     FPGA fpga;
     std::string err;
@@ -70,7 +74,7 @@ TEST(FpgaLoader, OutcomesOfLoads) {
                                  (configured ? "FPGA configuration success!" : failed) + "\n");
         EXPECT_EQ(bench.gpio.Bitstream(), Bitstream(std::min(delivered, size)));
         // Status and done come at once.
-        EXPECT_TRUE(!configured || bench.clock.micros == (std::vector<uint32_t>{50, 10, 50, 10}));
+        EXPECT_TRUE(!configured || bench.clock.sleeps == (std::vector<int64_t>{50000, 10000, 50000, 10000}));
         // The closing sequence ends every load; without a transfer buffer it is all.
         Requests sent;
         for (const auto& r : bench.gpio.ConfigRequests()) sent.emplace_back(r.nr, r.value);
@@ -139,6 +143,62 @@ TEST(FpgaLoader, FileNameDeviceAndDescriptors) {
         EXPECT_EQ(bench.Configure(rbf.c_str()), -101);
     }
     EXPECT_LE(open(), before + 2);
+}
+
+
+// A given bitstream path is used as the bytes it is, whatever the locale can
+// convert: here a Latin-1 byte under the "C" locale.
+TEST(FpgaLoader, GivenPathWithANonAsciiByteIsOpenedAndPrintedAsGiven) {
+    REQUIRE_MOCK_ENVIRONMENT();
+    LoaderBench bench;
+    bench.gpio.ExpectBitstreamSize(100);
+    const std::string rbf = WriteBitstream(bench.dir, "caf\xe9.rbf", 100);
+    EXPECT_EQ(bench.Configure(rbf.c_str()), 0);
+    EXPECT_EQ(bench.err, "FPGA: Use RBF file: " + rbf + "\nFPGA configuration success!\n");
+    EXPECT_EQ(bench.gpio.Bitstream(), Bitstream(100));
+}
+
+// A configuration node in this process that reports done at once and looks,
+// at each bitstream write, at whether the file being loaded is close-on-exec.
+struct InspectingConfigNode final : DeviceDriver {
+    int Open(const char*, int flags) override {
+        openFlags = flags;
+        return 9;
+    }
+    int Close(int) override { return 0; }
+    int Ioctl(int, unsigned long request, void* arg) override {
+        if (request == 0x80046B05 || request == 0x80046B06) *static_cast<uint8_t*>(arg) = levels;
+        if (request == 0x40046B08) levels = *static_cast<uint8_t*>(arg);  // status, done follow 8
+        return 0;
+    }
+    ssize_t Write(int, const void*, size_t length) override {
+        for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+            std::error_code error;
+            if (fs::read_symlink(entry.path(), error) != rbf) continue;
+            const int fd = std::stoi(entry.path().filename());
+            rbfCloseOnExec = (fcntl(fd, F_GETFD) & FD_CLOEXEC) != 0;
+        }
+        return static_cast<ssize_t>(length);
+    }
+    std::string rbf;
+    int openFlags = 0;
+    uint8_t levels = 0;
+    std::optional<bool> rbfCloseOnExec;
+};
+
+// A program that starts children does not hand them the node or the file.
+TEST(FpgaLoaderInProcess, NodeAndBitstreamAreCloseOnExec) {
+    ScratchDir dir;
+    InspectingConfigNode node;
+    node.rbf = WriteBitstream(dir, "f.rbf", 10);
+    FakeClock clock;
+    FPGA fpga;
+    fpga.SetDriver(node);
+    fpga.SetClock(clock);
+    EXPECT_EQ(Printed([&] { EXPECT_EQ(fpga.Configure("/dev/fpga_config.0", node.rbf.c_str()), 0); }),
+              "FPGA: Use RBF file: " + node.rbf + "\nFPGA configuration success!\n");
+    EXPECT_EQ(node.openFlags, O_RDWR | O_CLOEXEC);
+    EXPECT_EQ(node.rbfCloseOnExec, true);
 }
 
 }  // namespace

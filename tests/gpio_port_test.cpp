@@ -1,10 +1,67 @@
 // GpioPort through the emulated configuration node and, without it, through
 // the sysfs value files; the sysfs helpers on their own.
 #include "gpio_port.h"
+
+#include <fcntl.h>
+
 #include "sysfs.h"
 #include "test_support.h"
 
 namespace {
+
+// A configuration node answered in this process: descriptor 7, every request
+// recorded with its argument bytes, GET_PIN writing `level` into the record.
+struct RecordingConfigNode final : DeviceDriver {
+    int Open(const char* path, int flags) override {
+        opened.emplace_back(path);
+        openFlags = flags;
+        return 7;
+    }
+    int Close(int fd) override {
+        closed.push_back(fd);
+        return 0;
+    }
+    int Ioctl(int fd, unsigned long request, void* arg) override {
+        auto* bytes = static_cast<uint8_t*>(arg);
+        const bool record = request == 0x40046B11 || request == 0x40046B13;
+        requests.push_back({fd, request, Bytes(bytes, bytes + (record ? 6 : 1))});
+        if (request == 0x40046B13) bytes[5] = level;
+        return request == 0x40046B11 ? prepareResult : 0;
+    }
+    struct Request {
+        int fd;
+        unsigned long code;
+        Bytes arg;
+        bool operator==(const Request&) const = default;
+    };
+    std::vector<std::string> opened;
+    int openFlags = 0;
+    std::vector<int> closed;
+    std::vector<Request> requests;
+    uint8_t level = 0;
+    int prepareResult = 0;
+};
+
+TEST(GpioPortInProcess, TheNodeIsOpenedAskedAndClosedThroughTheGivenDriver) {
+    RecordingConfigNode node;
+    node.prepareResult = -1;  // the announcement's answer is of no interest
+    {
+        GpioPort port(kGpioDevicePath, node);
+        EXPECT_EQ(node.opened, std::vector<std::string>{"/dev/fpga_config.0"});
+        EXPECT_EQ(node.openFlags, O_RDWR | O_CLOEXEC);  // children do not inherit it
+        EXPECT_EQ(port.readReadyLine(), 1);
+        node.level = 1;
+        EXPECT_EQ(port.readReadyLine(), 0);
+        EXPECT_EQ(port.setRelayEn(true), 0);
+        EXPECT_TRUE(node.closed.empty());
+    }
+    const Bytes pa15 = {'P', 'A', '1', '5', 0, 0};
+    using R = RecordingConfigNode::Request;
+    EXPECT_EQ(node.requests, (std::vector<R>{{7, 0x40046B11, pa15}, {7, 0x40046B13, pa15},
+                                             {7, 0x40046B11, pa15}, {7, 0x40046B13, pa15},
+                                             {7, 0x40046B1F, {1}}}));
+    EXPECT_EQ(node.closed, std::vector<int>{7});
+}
 
 const std::string kRoot = "/sys/devices/platform/skarvik-gpio/";
 

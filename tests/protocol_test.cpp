@@ -8,7 +8,8 @@
 #include <map>
 
 #include "frame_io.h"
-#include "link_clock.h"
+#include "clock.h"
+#include "monotonic_time.h"
 #include "protocol.h"
 
 TEST(MessageCatalogue, RepliesModeChangesAndReplyLengths) {
@@ -74,7 +75,7 @@ TEST(TimeArithmetic, CarriesComparesAndPausesThroughSignals) {
     ASSERT_EQ(setitimer(ITIMER_REAL, &timer, nullptr), 0);
     timespec deadline = MonotonicNow();
     AddNanoseconds(deadline, 50000000);
-    LinkClock::System().SleepUntil(deadline);
+    Clock::System().SleepUntil(deadline);
     const timespec end = MonotonicNow();
     sigaction(SIGALRM, &old, nullptr);
     EXPECT_TRUE(TimeReached(end, deadline));

@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "link_clock.h"
+#include "fake_clock.h"
 #include "testbed.h"
 #include "tx_spi.h"
 
@@ -44,24 +44,6 @@ struct CapturedOutput {
     }
     std::string out, err;
     bool finished = false;
-};
-
-inline int64_t NanosecondsBetween(const timespec& a, const timespec& b) {
-    return (static_cast<int64_t>(b.tv_sec) - a.tv_sec) * 1000000000 + (b.tv_nsec - a.tv_nsec);
-}
-
-// A monotonic clock that only moves when the link reads it (by `tick`) or
-// sleeps on it. `pauses`: each pause waited out, from the reading that armed it.
-struct FakeClock final : LinkClock {
-    timespec Now() override { return AddNanoseconds(now, tick), last = now; }
-    void SleepUntil(const timespec& deadline) override {
-        pauses.push_back(NanosecondsBetween(last, deadline));
-        if (!TimeReached(now, deadline)) now = deadline;
-    }
-    void Sleep(int64_t ns) override { sleeps.push_back(ns), AddNanoseconds(now, ns); }
-    int64_t tick = 1000;
-    timespec now = MonotonicNow(), last = now;
-    std::vector<int64_t> pauses, sleeps;
 };
 
 // The emulated nodes (each optional) and a link on them that runs on a

@@ -1,5 +1,8 @@
 // The timing reports byte for byte: the lap table, the event table on
 // standard output and appended to files, and times that are not normalised.
+#include <cstdint>
+#include <limits>
+
 #include "event_timeline.h"
 #include "fpga_support.h"
 #include "lap_timer.h"
@@ -47,6 +50,27 @@ TEST(EventTimeline, IntervalTableOnStandardOutputOrAppendedToFiles) {
     other.AddEvent("a b", At(2, 0));
     EXPECT_EQ(Printed([&] { other.writeReport(nullptr); }), "");
     EXPECT_EQ(sim::ReadFile(fallback), "0\t     0.000\t-\t     0.000\t     0.000\ta b\n");
+}
+
+// The default file name is the caller's text at construction, not a pointer
+// into storage the caller may reuse.
+TEST(EventTimeline, DefaultFileNameIsCopied) {
+    ScratchDir dir;
+    std::string name = dir / "report-a";
+    EventTimeline timeline(name.c_str());
+    name.back() = 'b';
+    timeline.AddEvent("x", At(1, 0));
+    Printed([&] { timeline.writeReport(nullptr); });
+    EXPECT_TRUE(std::filesystem::exists(dir / "report-a"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "report-b"));
+}
+
+// The instrument's time_t has 32 bits: seconds far apart still subtract.
+TEST(MillisecondsBetween, ThirtyTwoBitSecondsFarApart) {
+    constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
+    constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
+    EXPECT_EQ(MillisecondsBetweenFields<int32_t>(kMax, 0, kMin, 0), 4294967295000.0);
+    EXPECT_EQ(MillisecondsBetweenFields<int32_t>(kMin, 500000000, kMax, 0), -4294967294500.0);
 }
 
 }  // namespace

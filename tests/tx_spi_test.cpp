@@ -1,7 +1,10 @@
 // TxSpi's set-up, raw transfers and trace lines, protocol version, pauses and
 // simple commands, against the emulated spidev node and ready line.
+#include <fcntl.h>
+
 #include <map>
 
+#include "recording_driver.h"
 #include "test_support.h"
 
 namespace {
@@ -14,6 +17,23 @@ TEST(TxSpiSetup, ModeOneEightBitsAndTheSpeedTheDriverSettlesOn) {
     bench.Link();
     EXPECT_EQ(std::tie(bench.err, bench.out), std::tuple(kVersion5, "TXspi speed=781250\n"));
     EXPECT_EQ(std::tuple(bench.board.Mode(), bench.board.BitsPerWord()), std::tuple(1, 8));
+}
+
+// Both nodes are opened close-on-exec, so that children do not inherit them,
+// through the driver the link is given, which also answers the set-up.
+TEST(TxSpiSetup, TheNodeIsOpenedCloseOnExecThroughTheGivenDriver) {
+    RecordingDriver spi;
+    {
+        CapturedOutput output;
+        TxSpi link("/dev/spidev0.1", spi);
+    }
+    using Open = std::pair<std::string, int>;
+    EXPECT_EQ(spi.opens, (std::vector<Open>{{"/dev/fpga_config.0", O_RDWR | O_CLOEXEC},
+                                            {"/dev/spidev0.1", O_RDWR | O_CLOEXEC}}));
+    EXPECT_EQ(spi.codes, (std::vector<unsigned long>{SPI_IOC_WR_MODE, SPI_IOC_RD_MODE,
+                                                     SPI_IOC_WR_BITS_PER_WORD, SPI_IOC_RD_BITS_PER_WORD,
+                                                     SPI_IOC_WR_MAX_SPEED_HZ, SPI_IOC_RD_MAX_SPEED_HZ}));
+    EXPECT_EQ(spi.closed, (std::vector<int>{5, 5}));
 }
 
 TEST(TxSpiTransfer, LengthsFailuresReadyLineAndTraceLines) {

@@ -3,10 +3,12 @@
 #include <cstdio>
 #include <utility>
 
-EventTimeline::EventTimeline(const char* defaultFile, TimeSource now)
-    : now_(now), defaultFileName(defaultFile) {}
+EventTimeline::EventTimeline(const char* defaultFile, Clock& clock)
+    : clock_(&clock) {
+    if (defaultFile != nullptr) defaultFileName = defaultFile;
+}
 
-void EventTimeline::AddEvent(std::string label) { AddEvent(std::move(label), now_()); }
+void EventTimeline::AddEvent(std::string label) { AddEvent(std::move(label), clock_->Now()); }
 
 void EventTimeline::AddEvent(std::string label, const timespec& time) {
     events.push_back(TimelineEvent{time, std::move(label)});
@@ -15,7 +17,9 @@ void EventTimeline::AddEvent(std::string label, const timespec& time) {
 void EventTimeline::Clear() { events.clear(); }
 
 void EventTimeline::writeReport(const char* fileName) {
-    const char* path = fileName != nullptr ? fileName : defaultFileName;
+    const char* path = fileName != nullptr ? fileName
+                       : defaultFileName ? defaultFileName->c_str()
+                                         : nullptr;
     FILE* out = stdout;
     if (path != nullptr) {
         out = fopen(path, "a");

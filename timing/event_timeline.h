@@ -3,10 +3,11 @@
 #pragma once
 
 #include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "timing_clock.h"
+#include "report_format.h"
 
 struct TimelineEvent {
     timespec time;
@@ -15,9 +16,10 @@ struct TimelineEvent {
 
 class EventTimeline {
 public:
-    // `defaultFileName` (may be null; the text is not copied) is the report
-    // file used when writeReport is given none. Stamps come from `now`.
-    explicit EventTimeline(const char* defaultFileName = nullptr, TimeSource now = MonotonicNow);
+    // `defaultFileName` (may be null; the text is copied) is the report
+    // file used when writeReport is given none. Stamps come from `clock`,
+    // which must outlive the timeline.
+    explicit EventTimeline(const char* defaultFileName = nullptr, Clock& clock = Clock::System());
 
     // Adds an event (now, or at the given time) after the others.
     void AddEvent(std::string label);
@@ -35,7 +37,7 @@ public:
     const std::vector<TimelineEvent>& Events() const { return events; }
 
 private:
-    TimeSource now_;
-    const char* defaultFileName;
+    Clock* clock_;
+    std::optional<std::string> defaultFileName;
     std::vector<TimelineEvent> events;
 };

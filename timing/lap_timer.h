@@ -5,13 +5,13 @@
 #include <ctime>
 #include <vector>
 
-#include "timing_clock.h"
+#include "report_format.h"
 
 class LapTimer {
 public:
-    // Stamps come from `now` (the monotonic clock by default). The start
-    // time is taken at construction.
-    explicit LapTimer(TimeSource now = MonotonicNow);
+    // Stamps come from `clock` (the system's by default), which must outlive
+    // the timer. The start time is taken at construction.
+    explicit LapTimer(Clock& clock = Clock::System());
 
     // Sets the reference time (now, or the given time) and drops the marks.
     void Start();
@@ -31,7 +31,7 @@ public:
     const std::vector<timespec>& Marks() const { return marks; }
 
 private:
-    TimeSource now_;
+    Clock* clock_;
     timespec start;
     std::vector<timespec> marks;
 };

@@ -1,8 +1,6 @@
 #include "tx_spi.h"
 
 #include <fcntl.h>
-#include <linux/spi/spidev.h>
-#include <sys/ioctl.h>
 #include <sys/types.h>
 
 #include <cstdio>
@@ -10,63 +8,40 @@
 
 #include "device_paths.h"
 
-namespace {
-
-constexpr uint32_t kSpiSpeedHz = 800000;
-
-}  // namespace
-
 std::string_view TransmitterInfo::Text(size_t offset) const {
     const char* text = reinterpret_cast<const char*>(bytes.data() + offset);
     return std::string_view(text, strnlen(text, kTextFieldSize));
 }
 
-TxSpi::TxSpi(const char* devicePath) : gpio(kGpioDevicePath) {
+TxSpi::TxSpi(const char* devicePath, DeviceDriver& driver) : gpio(kGpioDevicePath, driver) {
     // A fresh link expects any reply: the first exchange checks neither type
     // nor id and moves at least 88 bytes.
     activeProtocol = nullptr;
     CheckProtocolVersion(5);
     current.ExpectAnything();
 
-    fd.reset(::open(devicePath, O_RDWR));
-    if (!fd.valid()) {
+    if (!spi.Open(devicePath, O_RDWR | O_CLOEXEC, driver)) {
         fprintf(stderr, "******* Error: TxSpi can't open device %s\n", devicePath);
         return;
     }
 
     // Mode and word size are written and read back; their results do not
     // matter, the board copes with what the controller gives.
-    uint8_t mode = SPI_MODE_1;
-    Ioctl(SPI_IOC_WR_MODE, &mode);
-    Ioctl(SPI_IOC_RD_MODE, &mode);
-    uint8_t bits = 8;
-    Ioctl(SPI_IOC_WR_BITS_PER_WORD, &bits);
-    Ioctl(SPI_IOC_RD_BITS_PER_WORD, &bits);
+    uint8_t mode = kSpiMode;
+    spi.WriteMode(mode);
+    spi.ReadMode(mode);
+    uint8_t bits = kSpiBitsPerWord;
+    spi.WriteBitsPerWord(bits);
+    spi.ReadBitsPerWord(bits);
 
     // A controller may round the clock; report what it settled on.
     uint32_t speed = kSpiSpeedHz;
-    if (Ioctl(SPI_IOC_WR_MAX_SPEED_HZ, &speed) == -1) printf("can't set max speed hz\n");
-    if (Ioctl(SPI_IOC_RD_MAX_SPEED_HZ, &speed) == -1) {
+    if (spi.WriteMaxSpeed(speed) == -1) printf("can't set max speed hz\n");
+    if (spi.ReadMaxSpeed(speed) == -1) {
         printf("can't get max speed hz\n");
     } else {
         printf("TXspi speed=%d\n", static_cast<int>(speed));
     }
-}
-
-int TxSpi::Ioctl(unsigned long request, void* arg) { return driver_->Ioctl(fd.get(), request, arg); }
-
-namespace {
-
-class SystemSpiDriver final : public SpiDriver {
-public:
-    int Ioctl(int fd, unsigned long request, void* arg) override { return ::ioctl(fd, request, arg); }
-};
-
-}  // namespace
-
-SpiDriver& SpiDriver::System() {
-    static SystemSpiDriver driver;
-    return driver;
 }
 
 int64_t TxSpi::MinDelayNs(uint32_t type) const {
@@ -100,17 +75,7 @@ int TxSpi::SpiTransfer(size_t length, const uint8_t* tx, uint8_t* rx) {
     }
 
     int count = 0;
-    if (fd.valid()) {
-        spi_ioc_transfer transfer{};
-        transfer.tx_buf = reinterpret_cast<uintptr_t>(tx);
-        transfer.rx_buf = reinterpret_cast<uintptr_t>(rx);
-        transfer.len = static_cast<uint32_t>(moved);
-        transfer.speed_hz = 0;
-        transfer.delay_usecs = 0;
-        transfer.bits_per_word = 8;
-        transfer.cs_change = 0;
-        count = Ioctl(SPI_IOC_MESSAGE(1), &transfer);
-    }
+    if (spi.IsOpen()) count = spi.Transfer(tx, rx, moved);
 
     if (count >= 0 && static_cast<size_t>(count) == length) return 0;
     fprintf(stderr, "*** TXSPI ioctl error ret=%d length=%zd\n", count,

@@ -19,11 +19,11 @@
 #include <wx/string.h>
 
 #include "gpio_port.h"
-#include "link_clock.h"
+#include "clock.h"
+#include "monotonic_time.h"
 #include "protocol.h"
-#include "spi_driver.h"
+#include "spidev.h"
 #include "trace_history.h"
-#include "unique_fd.h"
 
 constexpr size_t kTransmitterInfoSize = 88;
 constexpr size_t kTxStatusSize = 76;
@@ -92,9 +92,12 @@ constexpr uint32_t kV5ChannelCount = 19;
 
 class TxSpi {
 public:
-    // Opens `devicePath` and sets SPI mode 1, 8 bits per word and 800 kHz.
-    // Never fails: without the device every exchange fails with IOCTL_ERROR.
-    explicit TxSpi(const char* devicePath);
+    // Opens `devicePath` close-on-exec through `driver`, which answers the
+    // node's requests from then on, and sets SPI mode 1, 8 bits per word and
+    // 800 kHz. Never fails: without the device every exchange fails with
+    // IOCTL_ERROR. The ready line is read on the configuration node, which
+    // is opened and asked through `driver` as well.
+    explicit TxSpi(const char* devicePath, DeviceDriver& driver = DeviceDriver::System());
     ~TxSpi() = default;  // descriptors and history release themselves
 
     TxSpi(const TxSpi&) = delete;
@@ -232,25 +235,23 @@ public:
     const RequestRecord& Current() const { return current; }
     const RequestRecord& Previous() const { return previous; }
     const TraceHistory& History() const { return history; }
-    bool HasDevice() const { return fd.valid(); }
+    bool HasDevice() const { return spi.IsOpen(); }
     GpioPort& Gpio() { return gpio; }
     // Replaces the clock used for pauses, deadlines and sleeps (tests).
-    void SetClock(LinkClock& clock) { clock_ = &clock; }
+    void SetClock(Clock& clock) { clock_ = &clock; }
     // Replaces the driver that answers the link's spidev requests from now on.
-    void SetDriver(SpiDriver& driver) { driver_ = &driver; }
+    void SetDriver(DeviceDriver& driver) { spi.SetDriver(driver); }
 
 private:
     // Next request id: 1 to 255, never 0.
     uint8_t NextRequestId();
     // Prints the report of a failed exchange and empties the history.
     void ReportFailure(size_t transferLength);
-    // The one place where this object talks to the spidev driver.
-    int Ioctl(unsigned long request, void* arg);
 
     TraceHistory history;
     std::array<uint8_t, 512> rxBuffer{};
     std::array<uint8_t, 512> txBuffer{};
-    UniqueFd fd;
+    Spidev spi;
     TxStatus status;
     TransmitterInfo info;
     uint32_t faultWord = 0;
@@ -264,6 +265,5 @@ private:
     bool fastTiming = false;
     int32_t softwareNumber = -1;
     int32_t errorCount = 0;
-    LinkClock* clock_ = &LinkClock::System();
-    SpiDriver* driver_ = &SpiDriver::System();
+    Clock* clock_ = &Clock::System();
 };

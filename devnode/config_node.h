@@ -1,36 +1,39 @@
-// The FPGA configuration device's handshake requests and bitstream writes,
-// on a descriptor that someone else owns.
+// The FPGA configuration node: the loader's handshake lines and bitstream
+// writes, and the GPIO requests (named pins, switch lines, the transmitter's
+// ready line), which the same node carries.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "fpga_driver.h"
+#include "device_node.h"
 
 // Request codes: _IOR('k', nr, 4) for the inputs, _IOW('k', nr, 4) for the
-// outputs. The argument is one byte whatever the size field says.
+// outputs and the pin requests. A line's argument is one byte whatever the
+// size field says.
 constexpr unsigned long FpgaConfigReadRequest(unsigned nr) { return 0x80046B00UL + nr; }
 constexpr unsigned long FpgaConfigWriteRequest(unsigned nr) { return 0x40046B00UL + nr; }
 
-class FpgaConfigPort {
+class ConfigNode {
 public:
-    // Talks to `fd` through `driver`; does not take ownership.
-    explicit FpgaConfigPort(int fd, FpgaDriver& driver = FpgaDriver::System())
-        : fd_(fd), driver_(driver) {}
+    // Opens `path` read-write and close-on-exec through `driver`; false with
+    // errno set on failure.
+    bool Open(const char* path, DeviceDriver& driver = DeviceDriver::System());
+    bool IsOpen() const { return node_.IsOpen(); }
+    void SetDriver(DeviceDriver& driver) { node_.SetDriver(driver); }
 
     // Drives output `nr` to `level`; the ioctl result (negative on failure).
     int Drive(unsigned nr, uint8_t level);
     // Reads input `nr` into `*level`; the ioctl result (negative on failure).
     int Read(unsigned nr, uint8_t* level);
+    // Write request `nr` with the caller's record, which the driver may
+    // fill in; the ioctl result.
+    int Send(unsigned nr, uint8_t* record);
     // Writes all `length` bytes, continuing after a partial write and after
     // an interrupted one. True when every byte went out; false as soon as a
     // write returns 0 or fails otherwise.
     bool WriteAll(const uint8_t* bytes, size_t length);
 
 private:
-    // The one place where the configuration handshake reaches the driver.
-    int Ioctl(unsigned long request, uint8_t* arg);
-
-    int fd_;
-    FpgaDriver& driver_;
+    DeviceNode node_;
 };
