@@ -21,7 +21,7 @@ ASAN_ENV = ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=1:abort_on_error=0
 TSAN_ENV = TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/cmake/tsan.supp
 
 .PHONY: all deps build check demo bench clean armhf armhf-build package check-packages \
-        sanitize asan tsan memcheck fuzz fuzz-regression
+        sanitize asan tsan memcheck fuzz fuzz-regression fuzz-coverage
 
 all: build
 
@@ -90,9 +90,15 @@ fuzz-regression:
 	./scripts/install-deps fuzz
 	./scripts/fuzz $(FUZZ_BUILD) 0
 
+# Line coverage of the fuzzed code after `make fuzz`: its seeds, regression
+# inputs and the corpora the run grew, replayed in a coverage build.
+fuzz-coverage:
+	./scripts/install-deps fuzz
+	./scripts/fuzz-coverage $(FUZZ_BUILD) build-fuzz-cov
+
 # Benchmarks: their own build directory, so that `make check` stays as it was.
 bench:
 	BENCH_BUILD=$(CURDIR)/build-bench ./bench/run
 
 clean:
-	rm -rf $(BUILD) build-bench $(ARMHF_BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) build-bench $(ARMHF_BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) build-fuzz-cov

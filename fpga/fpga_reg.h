@@ -130,6 +130,10 @@ public:
 
     // A copy of the shadow, taken under the mutex.
     std::array<uint8_t, kFpgaRegisterCount> ShadowCopy();
+    // The object's mutex. Callers that use the primitives, ReadKeybIn or
+    // WriteKeybOut from several threads hold it around them, as the register
+    // operations do; none of the operations may be called while holding it.
+    wxMutex& Mutex() { return mutex; }
     // Sends the register device's requests through `driver` from now on
     // (the system calls until then). `driver` must outlive its use here.
     void SetDriver(DeviceDriver& driver) { spi.SetDriver(driver); }
