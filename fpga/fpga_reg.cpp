@@ -54,6 +54,7 @@ void FPGAReg::SetUpSpi() {
 
 int FPGAReg::RegisterSpiTransfer(uint8_t command, uint8_t data, uint8_t* received) {
     lastResult = spi.TwoPartMessage(&command, 1, &data, received, 1);
+    if (lastResult < 0) failedTransfers.fetch_add(1, std::memory_order_relaxed);
     return lastResult;
 }
 

@@ -10,6 +10,7 @@
 #include <wx/thread.h>
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 
 #include "clock.h"
@@ -142,6 +143,11 @@ public:
     int LoadResult() const { return loadResult; }
     // Whether the register device is open (any descriptor, 0 included).
     bool IsOpen() const { return spi.IsOpen(); }
+    // Register transfers that failed since construction, by any operation
+    // (Init and the scans included, which do not return every result).
+    // Never reset: read it before and after a step to learn whether any
+    // transfer of it failed.
+    uint64_t FailedTransfers() const { return failedTransfers.load(std::memory_order_relaxed); }
 
 private:
     void SetUpSpi();
@@ -158,6 +164,7 @@ private:
     Spidev spi;
     Clock* clock_;
     int lastResult = 0;
+    std::atomic<uint64_t> failedTransfers{0};
     int loadResult = 0;
     bool clkDivBit4 = false;
     const char* devicePath;

@@ -4,6 +4,7 @@
 #include <sys/time.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <sstream>
 
 #include "diag_command.h"
@@ -20,6 +21,7 @@ struct FaultRow {
     sim::BoardConfig board{};
     void (*devices)(sim::GpioDeviceModel&, sim::FpgaRegisterModel&) = [](auto&, auto&) {};
     unsigned missing = 0;                   // the nodes left out
+    const char* call = nullptr;  // one failed system call, as the fault sweep names it
     std::vector<std::string> command = {TXBOOTLOAD_PATH, "-Y"};  // RBF: the bitstream file
     std::string input{};
     unsigned closed = 0;  // standard descriptors closed (ClosedStreams)
@@ -163,16 +165,26 @@ const FaultRow kMatrix[] = {
     {.fault = "register device missing", .missing = kRegisters, .command = kVersion, .status = 1,
      .err = {"txdiag: fpga-version: cannot use /dev/spidev1.0: No such file or directory\n"}},
     // A failed read is never shown as a reading.
-    {.fault = "register transfer fails with EIO",
-     .devices = [](auto&, auto& r) { r.FailRegister(29); }, .command = kVersion, .status = 1,
-     .err = {"Exception: fpga_reg:172 FPGAReg::ReadReg failed\n"
-             "Exception: fpga_reg:267 FPGAReg::ReadAllRegs() Failed!\nFPGA firmware version: 0\n",
+    {.fault = "register transfer fails with EIO after the start-up",
+     .devices = [](auto&, auto& r) { r.FailRegister(29, 2); }, .command = kVersion, .status = 1,
+     .err = {"Exception: fpga_reg:172 FPGAReg::ReadReg failed\n",
              "txdiag: fpga-version: register 29 (version) cannot be read\n"},
-     .absent = {"firmware version: 0 (0x00)"}},
-    {.fault = "key input register fails with EIO",
-     .devices = [](auto&, auto& r) { r.FailRegister(26); },
+     .absent = {"(0x"}},
+    // Init goes on after a failed read and prints a version it never read.
+    {.fault = "register read of Init fails",
+     .devices = [](auto&, auto& r) { r.FailRegister(5); }, .command = kVersion, .status = 1,
+     .err = {"Exception: fpga_reg:267 FPGAReg::ReadAllRegs() Failed!\nFPGA firmware version: 0\n",
+             "txdiag: fpga-version: init: 1 register transfer(s) failed\n"},
+     .absent = {"(0x"}},
+    {.fault = "key input register fails during the scan",
+     .devices = [](auto&, auto& r) { r.FailRegister(26, 2); },
      .command = {TXDIAG_PATH, "fpga-keys", "RBF"}, .status = 1,
-     .err = {"txdiag: fpga-keys: register 26 (key inputs) cannot be read\n"},
+     .err = {"txdiag: fpga-keys: scan: "},
+     .absent = {"none pressed", "input lines"}},
+    {.fault = "key output register fails during the scan of a held key",
+     .devices = [](auto&, auto& r) { r.PressKey(1, 2), r.FailRegister(27, 2); },
+     .command = {TXDIAG_PATH, "fpga-keys", "RBF"}, .status = 1,
+     .err = {"txdiag: fpga-keys: scan: "},
      .absent = {"none pressed", "input lines"}},
     {.fault = "FPGA without its signature",
      .devices = [](auto&, auto& r) { r.SignatureFromRead(0); }, .command = kVersion, .status = 1,
@@ -195,6 +207,20 @@ const FaultRow kMatrix[] = {
      .absent = {"FPGA"}},
     {.fault = "bitstream that is a directory", .command = {TXDIAG_PATH, "fpga-regs", "/"},
      .status = 2, .err = {"txdiag: bitstream /: not a regular file\n"}, .absent = {"FPGA"}},
+    // A failed write of the value the register holds reads back as a match. The
+    // self-test's first write is request 297 on the node: the tool's probe and
+    // five of the set-up, Init's signature and 32 registers, the tool's signature
+    // check and the self-test's 256 signature reads come first.
+    {.fault = "self-test write that changes nothing fails", .call = "/dev/spidev1.0 ioctl 297 EIO",
+     .command = {TXDIAG_PATH, "fpga-test", "RBF"}, .status = 1,
+     .err = {"txdiag: fpga-test: self-test: 1 register transfer(s) failed\n"},
+     .absent = {"0 mismatches"}},
+    // The read-back of the clock is the seventh request on the node (after
+    // the tool's probe and five more of the set-up).
+    {.fault = "SPI set-up request refused", .call = "/dev/spidev0.1 ioctl 7 EIO",
+     .command = {TXDIAG_PATH, "info"}, .status = 1, .out = {"can't get max speed hz\n"},
+     .err = {"txdiag: info: SPI set-up of /dev/spidev0.1: 1 request(s) refused\n"},
+     .absent = {"software number"}},
     // Every exchange of a link command counts.
     {.fault = "bad checksum in the middle of the channel read-out",
      .board = {.badChecksumOnExchange = 10}, .command = {kInProcess, "values"}, .status = 1,
@@ -236,6 +262,8 @@ void PrintTo(const FaultRow& row, std::ostream* os) { *os << row.fault; }
 TEST_P(FaultMatrix, RowGetsItsMessagesAndTheRunEnds) {
     const FaultRow& row = GetParam();
     ScratchDir dir;
+    const std::string preload = std::getenv("LD_PRELOAD") ? std::getenv("LD_PRELOAD") : "";
+    if (row.call) setenv("TXSIM_FAIL_CALL", row.call, 1);  // read by the testbed
     WriteBitstream(dir, "fpga.rbf", kRbf);
     sim::FpgaRegisterModel registers;
     Bench bench(row.board, !(row.missing & kSpidev), !(row.missing & kGpio));
@@ -261,6 +289,10 @@ TEST_P(FaultMatrix, RowGetsItsMessagesAndTheRunEnds) {
     for (const std::string& t : row.err) EXPECT_NE(run.err.find(t), npos) << t << run.err;
     for (const std::string& t : row.absent) EXPECT_EQ((run.out + run.err).find(t), npos) << t;
     EXPECT_EQ((run.out + run.err).find("(null)"), npos);
+    if (row.call) {  // the testbed put the sweep's library in front of the preloads
+        unsetenv("TXSIM_FAIL_CALL");
+        preload.empty() ? unsetenv("LD_PRELOAD") : setenv("LD_PRELOAD", preload.c_str(), 1);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, FaultMatrix, testing::ValuesIn(kMatrix));

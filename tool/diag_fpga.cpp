@@ -73,6 +73,16 @@ int CheckBitstream(const std::vector<std::string>& args) {
 
 std::string Code(int result) { return "error code " + std::to_string(result); }
 
+// Fails the command when a register transfer failed since `before` (a count
+// of FailedTransfers()): Init and the scan keep going after a failed read
+// and show what they have, which is then not a reading. kExitOk otherwise.
+int CheckTransfers(const FPGAReg& reg, uint64_t before, Report& report, const char* step) {
+    const uint64_t failed = reg.FailedTransfers() - before;
+    if (failed == 0) return kExitOk;
+    return report.Fail(std::string(step) + ": " + std::to_string(failed) +
+                       " register transfer(s) failed");
+}
+
 // Start-up, Init and the signature check of every register command. Null
 // after Report::Fail when any of them failed.
 std::unique_ptr<FPGAReg> StartRegisters(Invocation& call) {
@@ -92,8 +102,10 @@ std::unique_ptr<FPGAReg> StartRegisters(Invocation& call) {
         report.Fail("cannot open " + device);
         return nullptr;
     }
+    const uint64_t before = reg->FailedTransfers();
     reg->Init(false);
     report.Step("init");
+    if (CheckTransfers(*reg, before, report, "init") != kExitOk) return nullptr;
     uint8_t signature = 0;
     if (reg->ReadReg(FPGA_REG_TEST_RD, &signature) < 0) {
         report.Fail("register 30 (signature) cannot be read");
@@ -138,8 +150,12 @@ int Registers(Invocation& call) {
 int SelfTest(Invocation& call) {
     auto reg = StartRegisters(call);
     if (!reg) return kExitFailed;
+    const uint64_t before = reg->FailedTransfers();
     const int mismatches = reg->TestRegs();
     call.report.Step("self-test");
+    // A failed write of a value that the register already holds reads back
+    // as a match: the transfers count as well.
+    if (int failed = CheckTransfers(*reg, before, call.report, "self-test")) return failed;
     call.report.Line("register self-test: %d mismatches", mismatches);
     call.report.Values().Key("mismatches").Int(mismatches);
     if (mismatches != 0) return call.report.Fail(std::to_string(mismatches) + " mismatches");
@@ -163,13 +179,13 @@ int Keys(Invocation& call) {
     if (!reg) return kExitFailed;
     uint8_t inputs = 0;
     uint8_t outputs = 0;
-    reg->ScanKeyboard(&inputs, &outputs);
     // The scan takes what its reads bring: a read of the key inputs that
-    // fails shows as keys held. Trust the scan only if the inputs read.
-    uint8_t check = 0;
-    const int result = reg->ReadKeybIn(&check);
+    // fails shows as keys held, a failed write of the output lines as the
+    // wrong line. Trust the scan only if every transfer of it went through.
+    const uint64_t before = reg->FailedTransfers();
+    reg->ScanKeyboard(&inputs, &outputs);
     call.report.Step("scan");
-    if (result < 0) return call.report.Fail("register 26 (key inputs) cannot be read");
+    if (int failed = CheckTransfers(*reg, before, call.report, "scan")) return failed;
     if (inputs == 0 && outputs == 0) {
         call.report.Line("keys: none pressed");
     } else {

@@ -350,6 +350,12 @@ int RunLinkCommand(Invocation& call) {
     TxSpi link(device.c_str());
     call.report.Step("open");
     if (!link.HasDevice()) return call.report.Fail("cannot open " + device);
+    // Without its set-up the link runs at a clock and in a mode nobody
+    // checked, and the clock line is missing from what the library printed.
+    if (const int refused = link.SetupFailures(); refused != 0) {
+        return call.report.Fail("SPI set-up of " + device + ": " + std::to_string(refused) +
+                                " request(s) refused");
+    }
     return RunOnLink(call.report.Command(), link, call);
 }
 

@@ -27,17 +27,22 @@ TxSpi::TxSpi(const char* devicePath, DeviceDriver& driver) : gpio(kGpioDevicePat
 
     // Mode and word size are written and read back; their results do not
     // matter, the board copes with what the controller gives.
+    // Every refusal is counted for the caller, SetupFailures().
+    auto refused = [this](int result) {
+        if (result == -1) ++setupFailures;
+        return result == -1;
+    };
     uint8_t mode = kSpiMode;
-    spi.WriteMode(mode);
-    spi.ReadMode(mode);
+    refused(spi.WriteMode(mode));
+    refused(spi.ReadMode(mode));
     uint8_t bits = kSpiBitsPerWord;
-    spi.WriteBitsPerWord(bits);
-    spi.ReadBitsPerWord(bits);
+    refused(spi.WriteBitsPerWord(bits));
+    refused(spi.ReadBitsPerWord(bits));
 
     // A controller may round the clock; report what it settled on.
     uint32_t speed = kSpiSpeedHz;
-    if (spi.WriteMaxSpeed(speed) == -1) printf("can't set max speed hz\n");
-    if (spi.ReadMaxSpeed(speed) == -1) {
+    if (refused(spi.WriteMaxSpeed(speed))) printf("can't set max speed hz\n");
+    if (refused(spi.ReadMaxSpeed(speed))) {
         printf("can't get max speed hz\n");
     } else {
         printf("TXspi speed=%d\n", static_cast<int>(speed));

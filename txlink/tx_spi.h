@@ -234,6 +234,10 @@ public:
     // before and after a command learns whether any step of it failed.
     uint64_t FailedExchanges() const { return failedExchanges; }
     uint64_t ReadyTimeouts() const { return readyTimeouts; }
+    // Requests of the spidev set-up at construction (mode, word size, clock,
+    // each written and read back) that the node refused: 0 when the node
+    // took every one.
+    int SetupFailures() const { return setupFailures; }
     bool FastTiming() const { return fastTiming; }
     int SoftwareNumber() const { return softwareNumber; }
     uint32_t TxCompletedId() const { return txCompletedId; }
@@ -272,5 +276,6 @@ private:
     int32_t errorCount = 0;
     uint64_t failedExchanges = 0;
     uint64_t readyTimeouts = 0;
+    int setupFailures = 0;
     Clock* clock_ = &Clock::System();
 };
