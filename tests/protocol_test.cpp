@@ -30,6 +30,23 @@ TEST(MessageCatalogue, RepliesModeChangesAndReplyLengths) {
     }
 }
 
+// Version, fault mask, inhibit mask, spare1, spare2, text count and spare3.
+using Descriptor = std::tuple<int32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t>;
+
+Descriptor Fields(const ProtocolDescriptor& d) {
+    return {d.version, d.faultMask, d.inhibitMask, d.spare1, d.spare2, d.faultTextCount, d.spare3};
+}
+
+TEST(ProtocolDescriptors, Version4HasThreeFaultBitsNoInhibitBitAndSixteenTexts) {
+    EXPECT_EQ(Fields(ProtocolV4), (Descriptor{4, 0x00000103, 0, 0, 0x00010000, 16, 200}));
+    EXPECT_EQ(ProtocolV4.hook(7, 9), 7u);
+}
+
+TEST(ProtocolDescriptors, Version5HasSixteenFaultBitsTwoInhibitBitsAndSeventeenTexts) {
+    EXPECT_EQ(Fields(ProtocolV5), (Descriptor{5, 0x0004FFDF, 0x00000003, 2, 0x00040000, 17, 200}));
+    EXPECT_EQ(ProtocolV5.hook(7, 9), 7u);
+}
+
 TEST(FrameFormat, ChecksumLittleEndianAndBoundedAccess) {
     // 200 bytes of 255 sum to 51000: -14536 as a signed value, 0x38 0xC7 in a
     // frame, whose own checksum bytes count as 0.

@@ -46,24 +46,14 @@ struct CapturedOutput {
     bool finished = false;
 };
 
-// The emulated nodes (each optional) and a link on them that runs on a
-// FakeClock. `out` and `err` hold what the link's construction printed.
+// The emulated nodes (each optional); BoardLink (board_link.h) opens a link
+// on them.
 struct Bench {
     explicit Bench(sim::BoardConfig config = {}, bool spidev = true, bool gpioNode = true)
         : board(std::move(config)) {
         EXPECT_TRUE(sim::Testbed::InMockEnvironment()) << "needs umockdev's preload library";
         EXPECT_TRUE(!spidev || testbed.AddSpidev(board)) << testbed.LastError();
         EXPECT_TRUE(!gpioNode || testbed.AddGpioDevice(gpio)) << testbed.LastError();
-    }
-    // Opens the link on first use (not while output is captured).
-    TxSpi& Link() {
-        if (link) return *link;
-        CapturedOutput output;
-        link = std::make_unique<TxSpi>(kSpidevPath);
-        output.Finish();
-        out = output.out, err = output.err;
-        link->SetClock(clock);
-        return *link;
     }
     // The requests the board received, cut to their declared length when
     // only zeros follow.
@@ -87,8 +77,16 @@ struct Bench {
     sim::GpioDeviceModel gpio;
     sim::Testbed testbed;
     FakeClock clock;
-    std::string out, err;
-    std::unique_ptr<TxSpi> link;
+};
+
+// For tests that change the process-wide protocol version: it is restored
+// when the test ends.
+class KeepsProtocolVersion : public testing::Test {
+protected:
+    ~KeepsProtocolVersion() override { activeProtocol = saved_; }
+
+private:
+    const ProtocolDescriptor* saved_ = activeProtocol;
 };
 
 // A fresh directory below $TMPDIR (or /tmp), removed with all it holds.

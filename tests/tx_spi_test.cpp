@@ -5,7 +5,7 @@
 #include <map>
 
 #include "recording_driver.h"
-#include "test_support.h"
+#include "board_link.h"
 
 namespace {
 
@@ -13,10 +13,9 @@ const std::string kVersion5 = "TxSpi: Detected protocol version 5\n";
 
 TEST(TxSpiSetup, ModeOneEightBitsAndTheSpeedTheDriverSettlesOn) {
     activeProtocol = &ProtocolV5;  // an earlier link's: a new link detects it afresh
-    Bench bench({.reportedSpeedHz = 781250});
-    bench.Link();
-    EXPECT_EQ(std::tie(bench.err, bench.out), std::tuple(kVersion5, "TXspi speed=781250\n"));
-    EXPECT_EQ(std::tuple(bench.board.Mode(), bench.board.BitsPerWord()), std::tuple(1, 8));
+    BoardLink b({.reportedSpeedHz = 781250}, LinkStart::kFresh);
+    EXPECT_EQ(std::tie(b.opening.err, b.opening.out), std::tuple(kVersion5, "TXspi speed=781250\n"));
+    EXPECT_EQ(std::tuple(b.bench.board.Mode(), b.bench.board.BitsPerWord()), std::tuple(1, 8));
 }
 
 // Both nodes are opened close-on-exec, so that children do not inherit them,
@@ -37,22 +36,21 @@ TEST(TxSpiSetup, TheNodeIsOpenedCloseOnExecThroughTheGivenDriver) {
 }
 
 TEST(TxSpiTransfer, LengthsFailuresReadyLineAndTraceLines) {
-    Bench bench({.failIoctlFromExchange = 4});  // the fourth transfer fails
-    TxSpi& link = bench.Link();
+    BoardLink b({.failIoctlFromExchange = 4}, LinkStart::kFresh);  // the fourth transfer fails
     std::array<uint8_t, 512> rx{};
-    auto tx = link.TxFrame();
+    auto tx = b.link.TxFrame();
     for (size_t i = 0; i < tx.size(); ++i) tx[i] = static_cast<uint8_t>(i);
-    bench.gpio.ScriptLevels({0, 0, 1});  // busy for the third transfer only
+    b.bench.gpio.ScriptLevels({0, 0, 1});  // busy for the third transfer only
     CapturedOutput output;
-    EXPECT_EQ(link.SpiTransfer(200, tx.data(), rx.data()), 0);
+    EXPECT_EQ(b.link.SpiTransfer(200, tx.data(), rx.data()), 0);
     // Longer than the board takes: 200 bytes move, and that is an error.
-    EXPECT_EQ(link.SpiTransfer(201, tx.data(), rx.data()), IOCTL_ERROR);
+    EXPECT_EQ(b.link.SpiTransfer(201, tx.data(), rx.data()), IOCTL_ERROR);
     // A busy ready line is complained about; the transfer still goes.
-    EXPECT_EQ(link.SpiTransfer(8, tx.data(), rx.data()), 0);
-    EXPECT_EQ(link.SpiTransfer(8, tx.data(), rx.data()), IOCTL_ERROR);
-    link.PrintTrace({1, M_REQ_INFO, 12, 0, 14});
-    link.PrintTrace({1, 300, 1, 2, 0});
-    link.PrintTrace({1, 265, 1, 2, 0});  // low byte 9
+    EXPECT_EQ(b.link.SpiTransfer(8, tx.data(), rx.data()), 0);
+    EXPECT_EQ(b.link.SpiTransfer(8, tx.data(), rx.data()), IOCTL_ERROR);
+    b.link.PrintTrace({1, M_REQ_INFO, 12, 0, 14});
+    b.link.PrintTrace({1, 300, 1, 2, 0});
+    b.link.PrintTrace({1, 265, 1, 2, 0});  // low byte 9
     output.Finish();
     EXPECT_EQ(output.out, "*** error too large message transfer. 201 > 200\n");
     EXPECT_EQ(output.err, "*** TXSPI ioctl error ret=200 length=201\n"
@@ -62,10 +60,10 @@ TEST(TxSpiTransfer, LengthsFailuresReadyLineAndTraceLines) {
                           "*protocol version error* \n"
                           "TXSPI:OUT --> MyId=1 TxId=2 *** Unknown message *** 0     \n"
                           "TXSPI:OUT --> MyId=1 TxId=2 M_NULL 0     \n");
-    EXPECT_EQ(bench.TransferLengths(), (std::vector<uint32_t>{200, 200, 8, 8}));
-    EXPECT_EQ(bench.board.Records()[0].request, Bytes(tx.begin(), tx.begin() + 200));
+    EXPECT_EQ(b.bench.TransferLengths(), (std::vector<uint32_t>{200, 200, 8, 8}));
+    EXPECT_EQ(b.bench.board.Records()[0].request, Bytes(tx.begin(), tx.begin() + 200));
     // What the board clocked back arrived in the receive buffer.
-    EXPECT_EQ(Bytes(rx.begin(), rx.begin() + 8), bench.board.Records()[2].reply);
+    EXPECT_EQ(Bytes(rx.begin(), rx.begin() + 8), b.bench.board.Records()[2].reply);
 }
 
 TEST(TxSpiProtocol, PauseAfterEveryTypeInBothTimingsAndVersionAdoption) {
@@ -75,27 +73,26 @@ TEST(TxSpiProtocol, PauseAfterEveryTypeInBothTimingsAndVersionAdoption) {
         {28, 50000}, {29, 10000}, {30, 200000}, {31, 100000}};
     const std::map<uint32_t, int64_t> fast = {{17, 5000000}, {18, 1000}, {19, 1000}, {25, 500000},
                                               {30, 40000}};
-    Bench bench;  // its board's software number, 1020, selects fast timing
-    TxSpi& link = bench.Link();
+    BoardLink b({}, LinkStart::kFresh);  // its board's software number, 1020, selects fast timing
     std::array<uint8_t, kTransmitterInfoSize> info{};
     for (const auto* table : {&legacy, &fast}) {
         const int64_t floor = table == &legacy ? 4000 : 200;
-        for (uint32_t type : {0u, 41u, 255u}) EXPECT_EQ(link.MinDelayNs(type), floor * 1000);
+        for (uint32_t type : {0u, 41u, 255u}) EXPECT_EQ(b.link.MinDelayNs(type), floor * 1000);
         for (uint32_t type = 0; type < 41; ++type) {
             const int64_t us = table->contains(type) ? table->at(type) : floor;
-            EXPECT_EQ(link.MinDelayNs(type), us * 1000) << MessageCatalogue[type].name;
+            EXPECT_EQ(b.link.MinDelayNs(type), us * 1000) << MessageCatalogue[type].name;
         }
         CapturedOutput output;
-        link.GetInfo(info);
+        b.link.GetInfo(info);
     }
     // 4 is announced once; an unknown version selects 5; past ten errors nothing is announced.
     const struct { int errors, version; const ProtocolDescriptor* p; bool announced; } steps[] = {
         {0, 4, &ProtocolV4, true},  {0, 4, &ProtocolV4, false}, {0, 0, &ProtocolV5, true},
         {0, 5, &ProtocolV5, false}, {10, 4, &ProtocolV4, true}, {11, 5, &ProtocolV5, false}};
     for (const auto& s : steps) {
-        while (link.ErrorCount() < s.errors) link.CountError();
+        while (b.link.ErrorCount() < s.errors) b.link.CountError();
         CapturedOutput output;
-        EXPECT_TRUE(link.CheckProtocolVersion(s.version));
+        EXPECT_TRUE(b.link.CheckProtocolVersion(s.version));
         output.Finish();
         const std::string line = "TxSpi: Detected protocol version " + std::to_string(s.version);
         EXPECT_EQ(output.err, s.announced ? line + "\n" : "") << s.version << " after " << s.errors;
@@ -104,21 +101,20 @@ TEST(TxSpiProtocol, PauseAfterEveryTypeInBothTimingsAndVersionAdoption) {
 }
 
 TEST(TxInfo, QueriesAndCommandsSendTheirWordsAndReadTheReply) {
-    Bench bench({.faultWord = 0x20, .channels = {{7, {3.14159274f, 0x12345}}},
-                 .limits = {{3, {1000, 0xFFFFFFF6}}}});
-    TxSpi& link = bench.Link();
+    BoardLink b({.faultWord = 0x20, .channels = {{7, {3.14159274f, 0x12345}}},
+                 .limits = {{3, {1000, 0xFFFFFFF6}}}}, LinkStart::kFresh);
     CapturedOutput output;
-    ASSERT_TRUE(link.RequestReady());
-    ASSERT_EQ(link.FaultWord(), 0x20u);
-    EXPECT_EQ(link.AutoSetup(0x55), 0);
-    EXPECT_EQ(link.FaultWord(), 0u);  // cleared
-    for (int polarity : {1, 2, 0}) EXPECT_EQ(link.SetPolarity(polarity, 7), 0) << polarity;
+    ASSERT_TRUE(b.link.RequestReady());
+    ASSERT_EQ(b.link.FaultWord(), 0x20u);
+    EXPECT_EQ(b.link.AutoSetup(0x55), 0);
+    EXPECT_EQ(b.link.FaultWord(), 0u);  // cleared
+    for (int polarity : {1, 2, 0}) EXPECT_EQ(b.link.SetPolarity(polarity, 7), 0) << polarity;
     uint32_t words[4] = {};
-    EXPECT_EQ(link.RequestValue(7, words[0], words[1]), 0);
-    EXPECT_EQ(link.RequestLimit(3, 0x10000, words[2], words[3]), 0);
+    EXPECT_EQ(b.link.RequestValue(7, words[0], words[1]), 0);
+    EXPECT_EQ(b.link.RequestLimit(3, 0x10000, words[2], words[3]), 0);
     EXPECT_EQ(std::vector(words, words + 4),
               (std::vector<uint32_t>{0x00012345, 0x40490FDB, 1000, 0xFFFFFFF6}));
-    EXPECT_EQ(bench.Requests(), (std::vector<Bytes>{
+    EXPECT_EQ(b.bench.Requests(), (std::vector<Bytes>{
         {5, 1, 5, 8, 0, 0, 19, 0}, {9, 2, 5, 8, 1, 0, 25, 0},
         {18, 3, 5, 12, 2, 0, 125, 0, 0x55, 0, 0, 0}, {9, 4, 5, 8, 3, 0, 29, 0},
         // The polarity flag is inverted: 0 for polarity 1 only.
@@ -130,12 +126,11 @@ TEST(TxInfo, QueriesAndCommandsSendTheirWordsAndReadTheReply) {
 }
 
 TEST(TxInfo, AutoSetupTriesFourTimesWhenEveryTransferFails) {
-    Bench bench({.failIoctlFromExchange = 1});
-    TxSpi& link = bench.Link();
+    BoardLink b({.failIoctlFromExchange = 1}, LinkStart::kFresh);
     CapturedOutput output;
-    EXPECT_EQ(link.AutoSetup(0x55), IOCTL_ERROR);
+    EXPECT_EQ(b.link.AutoSetup(0x55), IOCTL_ERROR);
     output.Finish();
-    EXPECT_EQ(bench.board.ExchangeCount(), 8);
+    EXPECT_EQ(b.bench.board.ExchangeCount(), 8);
     EXPECT_TRUE(output.err.ends_with("TXSPI:OUT --> MyId=8 TxId=0 M_NULL 0     \n"));
 }
 
