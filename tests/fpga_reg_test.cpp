@@ -275,6 +275,8 @@ TEST(FpgaRegOperations, TheOutputFlagsGoToBits0To5) {
               (Writes{{0x8C, 0x01}, {0x8D, 0x20}}));
     EXPECT_EQ(WritesOf({}, [](FPGAReg& r) { r.SetExtOut(false, false, false, true, false, false, 2); }),
               (Writes{{0x8C, 0x02}, {0x8D, 0x08}}));
+    EXPECT_EQ(WritesOf({}, [](FPGAReg& r) { r.SetExtOut(true, false, false, false, false, false, 3); }),
+              (Writes{{0x8C, 0x03}, {0x8D, 0x01}}));
 }
 
 TEST(FpgaRegOperations, OutputBits6And7AreSetAlone) {

@@ -80,7 +80,8 @@ TEST(TimeArithmetic, CarriesComparesAndPausesThroughSignals) {
         EXPECT_EQ(std::tuple(t.tv_sec, t.tv_nsec), std::tuple(sum.tv_sec, sum.tv_nsec)) << add;
     }
     timespec t{0, 0};
-    AddMilliseconds(t, 1.5), AddMilliseconds(t, 999.0);
+    AddMilliseconds(t, 1.5);
+    AddMilliseconds(t, 999.0);
     EXPECT_EQ(std::tuple(t.tv_sec, t.tv_nsec), std::tuple(1, 500000));
     EXPECT_TRUE(TimeReached({7, 5}, {7, 5}) && TimeReached({8, 0}, {7, 999999999}));
     EXPECT_FALSE(TimeReached({7, 4}, {7, 5}));

@@ -35,12 +35,16 @@ using Bytes = std::vector<uint8_t>;
 
 // Captures stdout and stderr from construction until Finish().
 struct CapturedOutput {
-    CapturedOutput() { testing::internal::CaptureStdout(), testing::internal::CaptureStderr(); }
+    CapturedOutput() {
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+    }
     ~CapturedOutput() { Finish(); }
     void Finish() {
         if (std::exchange(finished, true)) return;
         fflush(nullptr);
-        out = testing::internal::GetCapturedStdout(), err = testing::internal::GetCapturedStderr();
+        out = testing::internal::GetCapturedStdout();
+        err = testing::internal::GetCapturedStderr();
     }
     std::string out, err;
     bool finished = false;
@@ -118,12 +122,19 @@ inline ProgramRun RunProgram(std::vector<std::string> argv, const std::string& i
     argv.insert(argv.begin(), emulator.begin(), emulator.end());  // argv[0]: always one of ours
     ScratchDir dir;
     const std::string in = dir / "in", out = dir / "out", err = dir / "err";
-    if (FILE* f = std::fopen(in.c_str(), "w")) std::fputs(input.c_str(), f), std::fclose(f);
+    if (FILE* f = std::fopen(in.c_str(), "w")) {
+        std::fputs(input.c_str(), f);
+        std::fclose(f);
+    }
     std::vector<char*> args(argv.size() + 1);  // ends with a null pointer
     std::ranges::transform(argv, args.begin(), [](std::string& a) { return a.data(); });
     const pid_t pid = fork();
     if (pid == 0) {
-        if (closeInput) close(0); else dup2(open(in.c_str(), O_RDONLY), 0);
+        if (closeInput) {
+            close(0);
+        } else {
+            dup2(open(in.c_str(), O_RDONLY), 0);
+        }
         dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
         dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
         alarm(15);  // still running after 15 s: the test fails with status 142

@@ -38,7 +38,10 @@ TEST(Txrx, RequestFramesIdsAcksChecksumsTransferLengthsAndPauses) {
     // Request ids skip 0 when the counter wraps.
     CapturedOutput more;
     std::vector<uint32_t> ids;
-    for (int i = 10; i <= 257; ++i) b.link.txrx(M_NULL, 8, 8), ids.push_back(b.link.Current().cid);
+    for (int i = 10; i <= 257; ++i) {
+        b.link.txrx(M_NULL, 8, 8);
+        ids.push_back(b.link.Current().cid);
+    }
     EXPECT_EQ(std::vector(ids.end() - 4, ids.end()), (std::vector<uint32_t>{254, 255, 1, 2}));
 }
 
