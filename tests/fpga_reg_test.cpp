@@ -223,6 +223,8 @@ TEST(FpgaRegOperations, TheConverterControlsLowHalfTakesItsFlagsInOrder) {
 TEST(FpgaRegOperations, TheConverterEnableMaskGoesLowByteFirst) {
     EXPECT_EQ(WritesOf({}, [](FPGAReg& r) { r.SetAdcEnable(0x1234); }),
               (Writes{{0x96, 0x34}, {0x97, 0x12}}));
+    EXPECT_EQ(WritesOf({}, [](FPGAReg& r) { r.SetAdcEnable(0xFF80); }),
+              (Writes{{0x96, 0x80}, {0x97, 0xFF}}));
 }
 
 TEST(FpgaRegOperations, Register11TakesBits6And7FromTheOutputRegister) {

@@ -93,6 +93,15 @@ private:
     const ProtocolDescriptor* saved_ = activeProtocol;
 };
 
+// A frame as it goes over the bus: the header, its checksum written out, then
+// the payload.
+inline Bytes Frame(const FrameHeader& header, const Bytes& payload = {}) {
+    Bytes frame(8 + payload.size());
+    header.Write(frame);
+    std::ranges::copy(payload, frame.begin() + 8);
+    return frame;
+}
+
 // A fresh directory below $TMPDIR (or /tmp), removed with all it holds.
 struct ScratchDir {
     ScratchDir() : path(std::filesystem::temp_directory_path() / "skarvik.XXXXXX") {

@@ -115,14 +115,25 @@ TEST(TxInfo, QueriesAndCommandsSendTheirWordsAndReadTheReply) {
     EXPECT_EQ(std::vector(words, words + 4),
               (std::vector<uint32_t>{0x00012345, 0x40490FDB, 1000, 0xFFFFFFF6}));
     EXPECT_EQ(b.bench.Requests(), (std::vector<Bytes>{
-        {5, 1, 5, 8, 0, 0, 19, 0}, {9, 2, 5, 8, 1, 0, 25, 0},
-        {18, 3, 5, 12, 2, 0, 125, 0, 0x55, 0, 0, 0}, {9, 4, 5, 8, 3, 0, 29, 0},
+        Frame({.type = 5, .frameId = 1, .version = 5, .length = 8, .ackId = 0, .checksum = 19}),
+        Frame({.type = 9, .frameId = 2, .version = 5, .length = 8, .ackId = 1, .checksum = 25}),
+        Frame({.type = 18, .frameId = 3, .version = 5, .length = 12, .ackId = 2, .checksum = 125},
+              {0x55, 0, 0, 0}),
+        Frame({.type = 9, .frameId = 4, .version = 5, .length = 8, .ackId = 3, .checksum = 29}),
         // The polarity flag is inverted: 0 for polarity 1 only.
-        {8, 5, 5, 16, 4, 0, 45, 0, 0, 0, 0, 0, 7, 0, 0, 0},
-        {8, 6, 5, 16, 5, 0, 48, 0, 1, 0, 0, 0, 7, 0, 0, 0},
-        {8, 7, 5, 16, 6, 0, 50, 0, 1, 0, 0, 0, 7, 0, 0, 0},
-        {28, 8, 5, 12, 7, 0, 67, 0, 7, 0, 0, 0}, {9, 9, 5, 8, 8, 0, 39, 0},
-        {15, 10, 5, 16, 9, 0, 59, 0, 3, 0, 0, 0, 0, 0, 1, 0}, {9, 11, 5, 8, 10, 0, 43, 0}}));
+        Frame({.type = 8, .frameId = 5, .version = 5, .length = 16, .ackId = 4, .checksum = 45},
+              {0, 0, 0, 0, 7, 0, 0, 0}),
+        Frame({.type = 8, .frameId = 6, .version = 5, .length = 16, .ackId = 5, .checksum = 48},
+              {1, 0, 0, 0, 7, 0, 0, 0}),
+        Frame({.type = 8, .frameId = 7, .version = 5, .length = 16, .ackId = 6, .checksum = 50},
+              {1, 0, 0, 0, 7, 0, 0, 0}),
+        Frame({.type = 28, .frameId = 8, .version = 5, .length = 12, .ackId = 7, .checksum = 67},
+              {7, 0, 0, 0}),
+        Frame({.type = 9, .frameId = 9, .version = 5, .length = 8, .ackId = 8, .checksum = 39}),
+        Frame({.type = 15, .frameId = 10, .version = 5, .length = 16, .ackId = 9, .checksum = 59},
+              {3, 0, 0, 0, 0, 0, 1, 0}),
+        Frame({.type = 9, .frameId = 11, .version = 5, .length = 8, .ackId = 10, .checksum = 43}),
+    }));
 }
 
 TEST(TxInfo, AutoSetupTriesFourTimesWhenEveryTransferFails) {

@@ -23,12 +23,18 @@ TEST(Txrx, RequestFramesIdsAcksChecksumsTransferLengthsAndPauses) {
     EXPECT_EQ(b.link.txrxRestart(), 0);
     b.link.txrx(M_NULL, 8, 8);
     output.Finish();
-    EXPECT_EQ(b.bench.Requests(),
-              (std::vector<Bytes>{{9, 1, 5, 8, 0, 0, 23, 0},
-                  {8, 2, 5, 16, 1, 0, 42, 0, 1, 2, 3, 4, 0, 0, 0, 0}, {30, 3, 5, 8, 2, 0, 48, 0},
-                  {9, 4, 5, 8, 3, 0, 29, 0}, {22, 5, 5, 8, 4, 0, 44, 0}, {9, 6, 5, 8, 5, 0, 33, 0},
-                  {19, 7, 5, 8, 0, 0, 39, 0}, {17, 8, 5, 8, 7, 0, 45, 0},
-                  {9, 9, 5, 8, 0, 0, 31, 0}}));
+    EXPECT_EQ(b.bench.Requests(), (std::vector<Bytes>{
+        Frame({.type = 9, .frameId = 1, .version = 5, .length = 8, .ackId = 0, .checksum = 23}),
+        Frame({.type = 8, .frameId = 2, .version = 5, .length = 16, .ackId = 1, .checksum = 42},
+              {1, 2, 3, 4, 0, 0, 0, 0}),
+        Frame({.type = 30, .frameId = 3, .version = 5, .length = 8, .ackId = 2, .checksum = 48}),
+        Frame({.type = 9, .frameId = 4, .version = 5, .length = 8, .ackId = 3, .checksum = 29}),
+        Frame({.type = 22, .frameId = 5, .version = 5, .length = 8, .ackId = 4, .checksum = 44}),
+        Frame({.type = 9, .frameId = 6, .version = 5, .length = 8, .ackId = 5, .checksum = 33}),
+        Frame({.type = 19, .frameId = 7, .version = 5, .length = 8, .ackId = 0, .checksum = 39}),
+        Frame({.type = 17, .frameId = 8, .version = 5, .length = 8, .ackId = 7, .checksum = 45}),
+        Frame({.type = 9, .frameId = 9, .version = 5, .length = 8, .ackId = 0, .checksum = 31}),
+    }));
     EXPECT_EQ(b.bench.TransferLengths(), (std::vector<uint32_t>{88, 16, 8, 200, 8, 88, 8, 8, 8}));
     EXPECT_EQ(std::tie(output.out, output.err),
               std::tuple("TxSpi::txrxRestart\n", kAssumeFresh + "---- Assume correct cid=8\n"));
@@ -84,7 +90,8 @@ TEST(Txrx, WrongChecksumIsReportedWithTheLastTwoExchanges) {
                           "          * RX:" + dump +
                               "\nTXSPI:OUT --> MyId=4 TxId=3 M_NULL 0     \n");
     // The reply with the bad checksum is not acknowledged.
-    EXPECT_EQ(b.bench.Requests()[4], (Bytes{9, 5, 5, 8, 0, 0, 27, 0}));
+    EXPECT_EQ(b.bench.Requests()[4],
+              Frame({.type = 9, .frameId = 5, .version = 5, .length = 8, .ackId = 0, .checksum = 27}));
 }
 
 TEST(Txrx, ReportsAreMutedAfterTenFailuresInARowAndResumeAfterAGoodExchange) {
