@@ -6,7 +6,6 @@
 #include <fcntl.h>
 
 #include <bit>
-#include <functional>
 #include <thread>
 
 #include "fpga_support.h"
@@ -169,125 +168,121 @@ TEST(FpgaRegAccess, RegisterDeviceOnDescriptorZeroIsOpen) {
     EXPECT_EQ(driver.codes.back(), SPI_IOC_MESSAGE(2));
 }
 
-// Sets the FPGA's registers (index, value), reads them into the shadow, runs
-// `run` and returns the transfers that followed.
-Writes WritesOf(const Writes& registers, const std::function<void(FPGAReg&)>& run) {
-    RegBench bench;
-    for (auto [index, value] : registers) bench.fpga.SetRegister(index, value);
-    bench.reg->ReadAllRegs();
-    bench.fpga.ClearTransfers();
-    run(*bench.reg);
-    return bench.Sent();
-}
+// The FPGA's registers (index, value) read into the shadow; Sent() then
+// shows only what the operations wrote.
+struct SetterBench : RegBench {
+    explicit SetterBench(const Writes& registers = {}) {
+        for (auto [index, value] : registers) fpga.SetRegister(index, value);
+        reg->ReadAllRegs();
+        fpga.ClearTransfers();
+    }
+};
 
 TEST(FpgaRegOperations, TheStrobeSetsControlBit7ForOneWriteOnly) {
-    EXPECT_EQ(WritesOf({}, [](FPGAReg& r) {
-                  r.StrobeCtrlBit7();
-                  r.SetCtrlBit1(true);
-              }),
-              (Writes{{0x80, 0x80}, {0x80, 0x02}}));
+    SetterBench b;
+    b.reg->StrobeCtrlBit7();
+    b.reg->SetCtrlBit1(true);
+    EXPECT_EQ(b.Sent(), (Writes{{0x80, 0x80}, {0x80, 0x02}}));
 }
 
 TEST(FpgaRegOperations, TheControlFieldSetsBit6AndBits3To5AndKeepsTheRest) {
-    EXPECT_EQ(WritesOf({{0, 0x81}}, [](FPGAReg& r) { r.SetCtrlField(true, 5); }),
-              (Writes{{0x80, 0xE9}}));
-    EXPECT_EQ(WritesOf({{0, 0xFF}}, [](FPGAReg& r) { r.SetCtrlField(false, 0); }),
-              (Writes{{0x80, 0x87}}));
+    SetterBench set({{0, 0x81}});
+    set.reg->SetCtrlField(true, 5);
+    EXPECT_EQ(set.Sent(), (Writes{{0x80, 0xE9}}));
+    SetterBench clear({{0, 0xFF}});
+    clear.reg->SetCtrlField(false, 0);
+    EXPECT_EQ(clear.Sent(), (Writes{{0x80, 0x87}}));
 }
 
 TEST(FpgaRegOperations, ControlBits2And0AreSetOneInsteadOfTheOther) {
-    EXPECT_EQ(WritesOf({{0, 0xE9}}, [](FPGAReg& r) {
-                  r.SetCtrlBit2Bit0(true);
-                  r.SetCtrlBit2Bit0(false);
-              }),
-              (Writes{{0x80, 0xEC}, {0x80, 0xE9}}));
+    SetterBench b({{0, 0xE9}});
+    b.reg->SetCtrlBit2Bit0(true);
+    b.reg->SetCtrlBit2Bit0(false);
+    EXPECT_EQ(b.Sent(), (Writes{{0x80, 0xEC}, {0x80, 0xE9}}));
 }
 
 TEST(FpgaRegOperations, Register8TakesACountAbove0x80Less1) {
-    EXPECT_EQ(WritesOf({}, [](FPGAReg& r) {
-                  for (int count : {0, 1, 16, 128}) r.SetReg8(count);
-              }),
-              (Writes{{0x88, 0x00}, {0x88, 0x80}, {0x88, 0x8F}, {0x88, 0x7F}}));
+    SetterBench b;
+    for (int count : {0, 1, 16, 128}) b.reg->SetReg8(count);
+    EXPECT_EQ(b.Sent(), (Writes{{0x88, 0x00}, {0x88, 0x80}, {0x88, 0x8F}, {0x88, 0x7F}}));
 }
 
 TEST(FpgaRegOperations, TheConverterControlsHighHalfIsActiveLow) {
-    EXPECT_EQ(WritesOf({{20, 0x55}}, [](FPGAReg& r) { r.SetAdcCtrlHigh(true, false, true, false); }),
-              (Writes{{0x94, 0xA5}}));
+    SetterBench b({{20, 0x55}});
+    b.reg->SetAdcCtrlHigh(true, false, true, false);
+    EXPECT_EQ(b.Sent(), (Writes{{0x94, 0xA5}}));
 }
 
 TEST(FpgaRegOperations, TheConverterControlsLowHalfTakesItsFlagsInOrder) {
-    EXPECT_EQ(WritesOf({{20, 0xA5}}, [](FPGAReg& r) { r.SetAdcCtrlLow(true, false, false, true); }),
-              (Writes{{0x94, 0xA9}}));
+    SetterBench b({{20, 0xA5}});
+    b.reg->SetAdcCtrlLow(true, false, false, true);
+    EXPECT_EQ(b.Sent(), (Writes{{0x94, 0xA9}}));
 }
 
 TEST(FpgaRegOperations, TheConverterEnableMaskGoesLowByteFirst) {
-    EXPECT_EQ(WritesOf({}, [](FPGAReg& r) { r.SetAdcEnable(0x1234); }),
-              (Writes{{0x96, 0x34}, {0x97, 0x12}}));
-    EXPECT_EQ(WritesOf({}, [](FPGAReg& r) { r.SetAdcEnable(0xFF80); }),
-              (Writes{{0x96, 0x80}, {0x97, 0xFF}}));
+    SetterBench b;
+    b.reg->SetAdcEnable(0x1234);
+    b.reg->SetAdcEnable(0xFF80);
+    EXPECT_EQ(b.Sent(), (Writes{{0x96, 0x34}, {0x97, 0x12}, {0x96, 0x80}, {0x97, 0xFF}}));
 }
 
 TEST(FpgaRegOperations, Register11TakesBits6And7FromTheOutputRegister) {
-    EXPECT_EQ(WritesOf({{13, 0xC0}, {11, 0x00}},
-                       [](FPGAReg& r) { r.SetReg10And11(true, false, false, false, false, false, 0x5A); }),
-              (Writes{{0x8A, 0x5A}, {0x8B, 0xC1}}));
+    SetterBench b({{13, 0xC0}, {11, 0x00}});
+    b.reg->SetReg10And11(true, false, false, false, false, false, 0x5A);
+    EXPECT_EQ(b.Sent(), (Writes{{0x8A, 0x5A}, {0x8B, 0xC1}}));
 }
 
 TEST(FpgaRegOperations, Register11TakesFlag3OnBit3AndTheFifthFlagOnBit5) {
-    EXPECT_EQ(WritesOf({}, [](FPGAReg& r) { r.SetReg10And11(false, false, false, true, true, false, 7); }),
-              (Writes{{0x8A, 0x07}, {0x8B, 0x28}}));
+    SetterBench b;
+    b.reg->SetReg10And11(false, false, false, true, true, false, 7);
+    EXPECT_EQ(b.Sent(), (Writes{{0x8A, 0x07}, {0x8B, 0x28}}));
 }
 
 TEST(FpgaRegOperations, TheSupplyControlTakesItsFlagsInOrderAndKeepsTheHighHalf) {
-    EXPECT_EQ(WritesOf({{18, 0xA0}}, [](FPGAReg& r) {
-                  r.SetDcdcCtrlLow(true, true, false, true);
-                  r.SetDcdcCtrlLow(true, false, false, false);
-              }),
-              (Writes{{0x92, 0xAB}, {0x92, 0xA1}}));
+    SetterBench b({{18, 0xA0}});
+    b.reg->SetDcdcCtrlLow(true, true, false, true);
+    b.reg->SetDcdcCtrlLow(true, false, false, false);
+    EXPECT_EQ(b.Sent(), (Writes{{0x92, 0xAB}, {0x92, 0xA1}}));
 }
 
 TEST(FpgaRegOperations, TheClockDividerBit4IsSetAndCleared) {
-    EXPECT_EQ(WritesOf({{19, 0x81}}, [](FPGAReg& r) {
-                  r.SetClkDivBit4();
-                  r.ClearClkDivBit4();
-              }),
-              (Writes{{0x93, 0x91}, {0x93, 0x81}}));
+    SetterBench b({{19, 0x81}});
+    b.reg->SetClkDivBit4();
+    b.reg->ClearClkDivBit4();
+    EXPECT_EQ(b.Sent(), (Writes{{0x93, 0x91}, {0x93, 0x81}}));
 }
 
 TEST(FpgaRegOperations, Register28BitsAreSetOneByOne) {
-    EXPECT_EQ(WritesOf({{28, 0xF0}}, [](FPGAReg& r) {
-                  r.SetReg28Bit0(true);
-                  r.SetReg28Bit2(true);
-                  r.SetReg28Bit1(true);
-              }),
-              (Writes{{0x9C, 0xF1}, {0x9C, 0xF5}, {0x9C, 0xF7}}));
+    SetterBench b({{28, 0xF0}});
+    b.reg->SetReg28Bit0(true);
+    b.reg->SetReg28Bit2(true);
+    b.reg->SetReg28Bit1(true);
+    EXPECT_EQ(b.Sent(), (Writes{{0x9C, 0xF1}, {0x9C, 0xF5}, {0x9C, 0xF7}}));
 }
 
 TEST(FpgaRegOperations, AnOverrideReplacesTheLowOutputFlagsFromThenOn) {
     // The fifth output flag is bit 5, the sixth bit 4.
-    EXPECT_EQ(WritesOf({{13, 0x80}}, [](FPGAReg& r) {
-                  r.OverrideExtOutLow(0x3A);
-                  r.SetExtOut(true, false, true, false, false, true, 0);
-              }),
-              (Writes{{0x8D, 0x8A}, {0x8C, 0x00}, {0x8D, 0x9A}}));
+    SetterBench b({{13, 0x80}});
+    b.reg->OverrideExtOutLow(0x3A);
+    b.reg->SetExtOut(true, false, true, false, false, true, 0);
+    EXPECT_EQ(b.Sent(), (Writes{{0x8D, 0x8A}, {0x8C, 0x00}, {0x8D, 0x9A}}));
 }
 
 TEST(FpgaRegOperations, TheOutputFlagsGoToBits0To5) {
-    EXPECT_EQ(WritesOf({}, [](FPGAReg& r) { r.SetExtOut(false, false, false, false, true, false, 1); }),
-              (Writes{{0x8C, 0x01}, {0x8D, 0x20}}));
-    EXPECT_EQ(WritesOf({}, [](FPGAReg& r) { r.SetExtOut(false, false, false, true, false, false, 2); }),
-              (Writes{{0x8C, 0x02}, {0x8D, 0x08}}));
-    EXPECT_EQ(WritesOf({}, [](FPGAReg& r) { r.SetExtOut(true, false, false, false, false, false, 3); }),
-              (Writes{{0x8C, 0x03}, {0x8D, 0x01}}));
+    SetterBench b;
+    b.reg->SetExtOut(false, false, false, false, true, false, 1);
+    b.reg->SetExtOut(false, false, false, true, false, false, 2);
+    b.reg->SetExtOut(true, false, false, false, false, false, 3);
+    EXPECT_EQ(b.Sent(), (Writes{{0x8C, 0x01}, {0x8D, 0x20}, {0x8C, 0x02}, {0x8D, 0x08},
+                                {0x8C, 0x03}, {0x8D, 0x01}}));
 }
 
 TEST(FpgaRegOperations, OutputBits6And7AreSetAlone) {
-    EXPECT_EQ(WritesOf({{13, 0x0F}}, [](FPGAReg& r) {
-                  r.SetExtOutBit6(true);
-                  r.SetExtOutBit7(true);
-                  r.SetExtOutBit6(false);
-              }),
-              (Writes{{0x8D, 0x4F}, {0x8D, 0xCF}, {0x8D, 0x8F}}));
+    SetterBench b({{13, 0x0F}});
+    b.reg->SetExtOutBit6(true);
+    b.reg->SetExtOutBit7(true);
+    b.reg->SetExtOutBit6(false);
+    EXPECT_EQ(b.Sent(), (Writes{{0x8D, 0x4F}, {0x8D, 0xCF}, {0x8D, 0x8F}}));
 }
 
 // Setters of one register from several threads: under the mutex each write

@@ -19,12 +19,6 @@ struct Reading {
     bool operator==(const Reading&) const = default;
 };
 
-void PrintTo(const Reading& r, std::ostream* os) {
-    *os << "{fault " << r.fault << ", valid " << r.valid << ", inhibited " << r.inhibited
-        << ", " << testing::PrintToString(r.printed) << ", " << testing::PrintToString(r.text)
-        << "}";
-}
-
 // Fetches `word` with a status record that estimates `load`, then reads it.
 Reading ReadFaultWord(uint8_t version, uint32_t word, float load = 150.0f) {
     sim::StatusRecord status = sim::DefaultStatusRecord();
