@@ -11,7 +11,9 @@ namespace {
 
 const std::string kVersion5 = "TxSpi: Detected protocol version 5\n";
 
-TEST(TxSpiSetup, ModeOneEightBitsAndTheSpeedTheDriverSettlesOn) {
+using TxSpiSetup = KeepsProtocolVersion;
+
+TEST_F(TxSpiSetup, ModeOneEightBitsAndTheSpeedTheDriverSettlesOn) {
     activeProtocol = &ProtocolV5;  // an earlier link's: a new link detects it afresh
     BoardLink b({.reportedSpeedHz = 781250}, LinkStart::kFresh);
     EXPECT_EQ(std::tie(b.opening.err, b.opening.out), std::tuple(kVersion5, "TXspi speed=781250\n"));
@@ -20,7 +22,7 @@ TEST(TxSpiSetup, ModeOneEightBitsAndTheSpeedTheDriverSettlesOn) {
 
 // Both nodes are opened close-on-exec, so that children do not inherit them,
 // through the driver the link is given, which also answers the set-up.
-TEST(TxSpiSetup, TheNodeIsOpenedCloseOnExecThroughTheGivenDriver) {
+TEST_F(TxSpiSetup, TheNodeIsOpenedCloseOnExecThroughTheGivenDriver) {
     RecordingDriver spi;
     {
         CapturedOutput output;
@@ -66,7 +68,7 @@ TEST(TxSpiTransfer, LengthsFailuresReadyLineAndTraceLines) {
     EXPECT_EQ(Bytes(rx.begin(), rx.begin() + 8), b.bench.board.Records()[2].reply);
 }
 
-TEST(TxSpiProtocol, PauseAfterEveryTypeInBothTimingsAndVersionAdoption) {
+TEST(TxSpiProtocol, EveryTypePausesAsItsTimingColumnSays) {
     // In microseconds; every other type pauses for the floor: 4000 legacy, 200 fast.
     const std::map<uint32_t, int64_t> legacy = {{1, 175000}, {7, 60000}, {15, 20000},
         {17, 5000000}, {18, 50000}, {19, 10000}, {22, 60000}, {25, 500000}, {26, 10000},
@@ -85,6 +87,12 @@ TEST(TxSpiProtocol, PauseAfterEveryTypeInBothTimingsAndVersionAdoption) {
         CapturedOutput output;
         b.link.GetInfo(info);
     }
+}
+
+using TxSpiProtocolVersion = KeepsProtocolVersion;
+
+TEST_F(TxSpiProtocolVersion, AnnouncedVersionsAreAdoptedAndAnUnknownOneSelects5) {
+    BoardLink b({}, LinkStart::kFresh);
     // 4 is announced once; an unknown version selects 5; past ten errors nothing is announced.
     const struct { int errors, version; const ProtocolDescriptor* p; bool announced; } steps[] = {
         {0, 4, &ProtocolV4, true},  {0, 4, &ProtocolV4, false}, {0, 0, &ProtocolV5, true},
