@@ -135,7 +135,8 @@ TEST(FpgaLoader, AStatusStill0AfterSixReadsIsMinus103) {
 }
 
 TEST(FpgaLoader, DoneStill0AfterSixReadsFollowingTheLastChunkIsMinus104) {
-    const Requests sent = Load(2500, -104, false, kAll, [](Model& m) { m.ScriptDone(Bytes(7, 0)); });
+    const Requests sent =
+        Load(2500, -104, false, kAll, [](Model& m) { m.ScriptDone(Bytes(7, 0)); });
     const Requests chunks(3, {5, 1});
     const Requests sixReads(6, {6, 0});
     EXPECT_EQ(sent, Then(kHandshake, Then(chunks, Then(sixReads, kClosing))));
