@@ -8,13 +8,12 @@
 // for the default software number 1020).
 enum class LinkStart { kFresh, kPolled, kIdentified };
 
-// A link on the emulated nodes of `bench`, running on its FakeClock, which
-// skips every pause. `opening` holds what the construction and the first
-// exchange printed.
+// The link of `bench`, on its FakeClock, which skips every pause; what the
+// first exchange printed is not kept.
 struct BoardLink {
     explicit BoardLink(sim::BoardConfig config = {}, LinkStart start = LinkStart::kPolled)
-        : bench(std::move(config)) {
-        link.SetClock(clock);
+        : bench(std::move(config)), link(bench.Link()) {
+        CapturedOutput opening;
         if (start == LinkStart::kPolled) link.PollReply();
         if (start == LinkStart::kIdentified) {
             std::array<uint8_t, kTransmitterInfoSize> info{};
@@ -36,7 +35,6 @@ struct BoardLink {
 
     Bench bench;
     FakeClock& clock = bench.clock;
-    CapturedOutput opening;
-    TxSpi link{sim::kSpidevPath};
+    TxSpi& link;
     int first = 0;
 };

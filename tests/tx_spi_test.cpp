@@ -16,8 +16,8 @@ using TxSpiSetup = KeepsProtocolVersion;
 TEST_F(TxSpiSetup, ModeOneEightBitsAndTheSpeedTheDriverSettlesOn) {
     activeProtocol = &ProtocolV5;  // an earlier link's: a new link detects it afresh
     BoardLink b({.reportedSpeedHz = 781250}, LinkStart::kFresh);
-    EXPECT_EQ(b.opening.err, kVersion5);
-    EXPECT_EQ(b.opening.out, "TXspi speed=781250\n");
+    EXPECT_EQ(b.bench.err, kVersion5);
+    EXPECT_EQ(b.bench.out, "TXspi speed=781250\n");
     EXPECT_EQ(std::tuple(b.bench.board.Mode(), b.bench.board.BitsPerWord()), std::tuple(1, 8));
 }
 

@@ -229,6 +229,11 @@ public:
     const TxStatus& Status() const { return status; }
     uint32_t FaultWord() const { return faultWord; }
     int ErrorCount() const { return errorCount; }
+    // Exchanges that returned flags, and ready-line waits that timed out,
+    // since the link was made. Never reset, so a caller that reads them
+    // before and after a command learns whether any step of it failed.
+    uint64_t FailedExchanges() const { return failedExchanges; }
+    uint64_t ReadyTimeouts() const { return readyTimeouts; }
     bool FastTiming() const { return fastTiming; }
     int SoftwareNumber() const { return softwareNumber; }
     uint32_t TxCompletedId() const { return txCompletedId; }
@@ -265,5 +270,7 @@ private:
     bool fastTiming = false;
     int32_t softwareNumber = -1;
     int32_t errorCount = 0;
+    uint64_t failedExchanges = 0;
+    uint64_t readyTimeouts = 0;
     Clock* clock_ = &Clock::System();
 };

@@ -83,6 +83,7 @@ int TxSpi::txrx(uint32_t type, size_t txLength, size_t rxLength) {
         flags |= MISSING_ACK;
     }
     CheckProtocolVersion(reply.version);
+    if (flags != 0) ++failedExchanges;
 
     // Bookkeeping.
     if (history.size() > 2) {
@@ -161,6 +162,7 @@ void TxSpi::WaitMinDelay(bool isOn) {
         previousReady = ready;
         if (TimeReached(clock_->Now(), deadline)) {
             printf("*** WaitMinDelay(%d) Timeout tx GetSpiRead\n", isOn ? 1 : 0);
+            ++readyTimeouts;
             return;
         }
         clock_->Sleep(period);
