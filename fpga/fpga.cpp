@@ -61,7 +61,7 @@ int RunHandshakeAndData(ConfigNode& port, int rbfFd, uint8_t* buffer, Clock& clo
     if ((result = port.Drive(kOutput7, 0)) < 0) return result;
     if ((result = port.Drive(kOutput8, 0)) < 0) return result;
 
-    clock.Sleep(50000);
+    clock.Sleep(50000);  // output 8 low settles
     if ((result = port.Read(kStatusInput, &level)) < 0) return result;
     if (level != 0) return kFpgaStatusAfterReset;
     level = 0;
@@ -72,7 +72,7 @@ int RunHandshakeAndData(ConfigNode& port, int rbfFd, uint8_t* buffer, Clock& clo
     int polled = PollInput(port, kStatusInput, &result, clock);
     if (polled < 0) return polled;
     if (polled == 0) return kFpgaStatusNeverSet;
-    clock.Sleep(50000);
+    clock.Sleep(50000);  // before the first chunk
 
     for (;;) {
         ssize_t count;
@@ -108,7 +108,7 @@ int FPGA::downloadBitstream(ConfigNode& port, int rbfFd, Clock& clock) {
     }
     // Whatever happened, leave the lines in their resting state.
     port.Drive(kOutput8, 1);
-    port.Drive(kOutput7, 0);
+    port.Drive(kOutput7, 0);  // resting low
     port.Drive(kOutput10, 0);
     port.Drive(kOutput9, 0);
     return result;
