@@ -7,12 +7,7 @@
 #include <cstdint>
 
 #include "device_node.h"
-
-// Request codes: _IOR('k', nr, 4) for the inputs, _IOW('k', nr, 4) for the
-// outputs and the pin requests. A line's argument is one byte whatever the
-// size field says.
-constexpr unsigned long FpgaConfigReadRequest(unsigned nr) { return 0x80046B00UL + nr; }
-constexpr unsigned long FpgaConfigWriteRequest(unsigned nr) { return 0x40046B00UL + nr; }
+#include "fpga_map.h"
 
 class ConfigNode {
 public:

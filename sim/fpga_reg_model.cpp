@@ -2,37 +2,27 @@
 
 #include <cerrno>
 
+#include "fpga_map.h"
+
 namespace sim {
-
-namespace {
-
-constexpr uint8_t kWrite = 0x80;
-constexpr uint8_t kRead = 0x40;
-constexpr uint8_t kStatus = 1;
-constexpr uint8_t kKeybIn = 26;
-constexpr uint8_t kKeybOut = 27;
-constexpr uint8_t kTestRd = 30;
-constexpr uint8_t kSignature = 0x95;
-
-}  // namespace
 
 FpgaRegisterModel::FpgaRegisterModel() = default;
 
 uint8_t FpgaRegisterModel::ReadValue(uint8_t index) {
-    if (index == kTestRd) {
+    if (index == FPGA_REG_TEST_RD) {
         ++signatureReads_;
         const bool running = signatureFromRead_ > 0 && signatureReads_ >= signatureFromRead_;
-        return running ? kSignature : 0x00;
+        return running ? kFpgaSignature : 0x00;
     }
-    if (index == kStatus && !statusScript_.empty()) {
+    if (index == FPGA_REG_FPGA_STATUS && !statusScript_.empty()) {
         const uint8_t value = statusScript_.front();
         statusScript_.pop_front();
         return value;
     }
-    if (index == kKeybIn) {
+    if (index == FPGA_REG_KEYB_IN) {
         uint8_t lines = 0x1F;
         for (const auto& [out, in] : keys_) {
-            if ((registers_[kKeybOut] & (1u << out)) == 0) lines &= static_cast<uint8_t>(~(1u << in));
+            if ((registers_[FPGA_REG_KEYB_OUT] & (1u << out)) == 0) lines &= static_cast<uint8_t>(~(1u << in));
         }
         return lines;
     }
@@ -42,14 +32,14 @@ uint8_t FpgaRegisterModel::ReadValue(uint8_t index) {
 long FpgaRegisterModel::Message(uint8_t command, uint8_t data, uint8_t* reply, int* err) {
     std::lock_guard lock(mutex_);
     *err = 0;
-    const bool write = (command & 0xE0) == kWrite;
-    const bool read = (command & 0xE0) == kRead;
+    const bool write = (command & kFpgaCommandMask) == kFpgaWriteCommand;
+    const bool read = (command & kFpgaCommandMask) == kFpgaReadCommand;
     if (!write && !read) {
         *err = EINVAL;  // not a command this FPGA knows
         transfers_.push_back(RegisterTransfer{command, data, 0, true});
         return -1;
     }
-    const uint8_t index = command & 0x1F;
+    const uint8_t index = command & kFpgaIndexMask;
     const int access = ++accesses_[index];
     if (failFrom_[index] > 0 && access >= failFrom_[index]) {
         *err = EIO;
@@ -105,7 +95,7 @@ void FpgaRegisterModel::ScriptStatus(std::vector<uint8_t> values) {
 
 void FpgaRegisterModel::FailRegister(uint8_t index, int occurrence) {
     std::lock_guard lock(mutex_);
-    failFrom_[index & 0x1F] = occurrence + accesses_[index & 0x1F];
+    failFrom_[index & kFpgaIndexMask] = occurrence + accesses_[index & kFpgaIndexMask];
 }
 
 void FpgaRegisterModel::PressKey(int out, int in) {
@@ -115,10 +105,10 @@ void FpgaRegisterModel::PressKey(int out, int in) {
 
 void FpgaRegisterModel::SetRegister(uint8_t index, uint8_t value) {
     std::lock_guard lock(mutex_);
-    registers_[index & 0x1F] = value;
+    registers_[index & kFpgaIndexMask] = value;
 }
 
-std::array<uint8_t, 32> FpgaRegisterModel::Registers() const {
+std::array<uint8_t, kFpgaRegisterCount> FpgaRegisterModel::Registers() const {
     std::lock_guard lock(mutex_);
     return registers_;
 }

@@ -8,19 +8,24 @@ namespace sim {
 namespace {
 
 // The switch requests take a single byte; 22 is not one of them.
-bool IsSwitch(unsigned nr) { return nr == 18 || (nr >= 20 && nr <= 31 && nr != 22); }
+bool IsSwitch(unsigned nr) {
+    return nr == 18 || (nr >= kGpioRs485Sel && nr <= kGpioRelayEn && nr != 22);
+}
 
-bool IsConfig(unsigned nr) { return nr >= 7 && nr <= 10; }
+bool IsConfig(unsigned nr) { return nr >= kFpgaConfigOutput7 && nr <= kFpgaConfigOutput10; }
+
+// Index of output `nr` in the model's output levels.
+unsigned OutputSlot(unsigned nr) { return nr - kFpgaConfigOutput7; }
 
 // The request number, or 0 when the code is not one of this node's.
 unsigned RequestNumber(unsigned long request) {
     const unsigned nr = static_cast<unsigned>(request & 0xFFu);
-    if ((request & ~0xFFul) == kGpioReadRequestBase) {
-        return nr == kConfigStatusInput || nr == kConfigDoneInput ? nr : 0;
+    if ((request & ~0xFFul) == FpgaConfigReadRequest(0)) {
+        return nr == kFpgaConfigStatusInput || nr == kFpgaConfigDoneInput ? nr : 0;
     }
-    if ((request & ~0xFFul) != GpioRequest(0)) return 0;
+    if ((request & ~0xFFul) != FpgaConfigWriteRequest(0)) return 0;
     // The inputs are read requests only.
-    return nr == kConfigStatusInput || nr == kConfigDoneInput ? 0 : nr;
+    return nr == kFpgaConfigStatusInput || nr == kFpgaConfigDoneInput ? 0 : nr;
 }
 
 }  // namespace
@@ -28,7 +33,7 @@ unsigned RequestNumber(unsigned long request) {
 size_t GpioDeviceModel::ArgLength(unsigned long request) {
     const unsigned nr = RequestNumber(request);
     if (nr == kGpioPreparePin || nr == kGpioGetPin) return kGpioPinRecordSize;
-    if (IsSwitch(nr) || IsConfig(nr) || nr == kConfigStatusInput || nr == kConfigDoneInput) {
+    if (IsSwitch(nr) || IsConfig(nr) || nr == kFpgaConfigStatusInput || nr == kFpgaConfigDoneInput) {
         return 1;
     }
     return 0;
@@ -72,9 +77,9 @@ int GpioDeviceModel::Handle(unsigned long request, uint8_t* arg, size_t argLengt
 
     const unsigned nr = RequestNumber(request);
     std::lock_guard lock(mutex_);
-    if (nr <= 10 || nr == 20) {
+    if (nr <= kFpgaConfigOutput10 || nr == kGpioRs485Sel) {
         const int result = HandleConfig(nr, arg, err);
-        if (nr != 20 || result < 0) return result;
+        if (nr != kGpioRs485Sel || result < 0) return result;
     }
     if (nr == kGpioPreparePin || nr == kGpioGetPin) {
         // The name is NUL-terminated within its five bytes; a driver would not
@@ -116,23 +121,23 @@ int GpioDeviceModel::HandleConfig(unsigned nr, uint8_t* arg, int* err) {
             return -1;
         }
     }
-    if (nr == kConfigStatusInput || nr == kConfigDoneInput) {
-        std::deque<uint8_t>& script = nr == kConfigStatusInput ? statusScript_ : doneScript_;
+    if (nr == kFpgaConfigStatusInput || nr == kFpgaConfigDoneInput) {
+        std::deque<uint8_t>& script = nr == kFpgaConfigStatusInput ? statusScript_ : doneScript_;
         uint8_t level = 0;
         if (!script.empty()) {
             level = script.front();
             script.pop_front();
-        } else if (nr == kConfigStatusInput) {
-            level = outputs_[8 - 7] == 1 ? 1 : 0;
+        } else if (nr == kFpgaConfigStatusInput) {
+            level = outputs_[OutputSlot(kFpgaConfigOutput8)] == 1 ? 1 : 0;
         } else {
             const bool enough = expectedSize_ > 0 ? bitstream_.size() >= expectedSize_
                                                   : !bitstream_.empty();
-            level = outputs_[8 - 7] == 1 && enough ? 1 : 0;
+            level = outputs_[OutputSlot(kFpgaConfigOutput8)] == 1 && enough ? 1 : 0;
         }
         arg[0] = level;
     } else if (IsConfig(nr)) {
-        outputs_[nr - 7] = arg[0];
-        if (nr == 8 && arg[0] == 0) bitstream_.clear();
+        outputs_[OutputSlot(nr)] = arg[0];
+        if (nr == kFpgaConfigOutput8 && arg[0] == 0) bitstream_.clear();
     }
     configRequests_.push_back(ConfigRequest{nr, arg[0], 0});
     return 0;
@@ -190,7 +195,7 @@ std::vector<ConfigRequest> GpioDeviceModel::ConfigRequests() const {
 
 int GpioDeviceModel::OutputLevel(unsigned nr) const {
     std::lock_guard lock(mutex_);
-    return IsConfig(nr) ? outputs_[nr - 7] : -1;
+    return IsConfig(nr) ? outputs_[OutputSlot(nr)] : -1;
 }
 
 std::vector<uint8_t> GpioDeviceModel::Bitstream() const {

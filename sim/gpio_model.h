@@ -38,21 +38,16 @@ struct ConfigRequest {
     bool operator==(const ConfigRequest&) const = default;
 };
 
-// Request codes of the node: those of gpio_port.h, _IOW('k', nr, 4), and for
-// the two configuration inputs _IOR('k', nr, 4). The pin record is that of
-// gpio_port.h.
-constexpr unsigned long kGpioRequestBase = GpioRequest(0);
-constexpr unsigned long kGpioReadRequestBase = 0x80046B00;
-constexpr unsigned kConfigStatusInput = 5;
-constexpr unsigned kConfigDoneInput = 6;
+// Request codes and numbers of the node are those of fpga_map.h; the pin
+// record is that of gpio_port.h.
 
 class GpioDeviceModel {
 public:
     // The request code of request number `nr`.
     static constexpr unsigned long Request(unsigned nr) {
-        return (nr == kConfigStatusInput || nr == kConfigDoneInput ? kGpioReadRequestBase
-                                                                   : kGpioRequestBase) +
-               nr;
+        return nr == kFpgaConfigStatusInput || nr == kFpgaConfigDoneInput
+                   ? FpgaConfigReadRequest(nr)
+                   : FpgaConfigWriteRequest(nr);
     }
     // Size of the argument that `request` points to: 6 for the pin record,
     // 1 for a switch or configuration byte, 0 for a request the node does

@@ -13,18 +13,10 @@ namespace sim {
 
 namespace {
 
-// Offsets of the five identity texts in M_GET_INFO.
-constexpr size_t kInfoFieldSize = 16;
-constexpr size_t kSerialOffset = 8;
-constexpr size_t kProductOffset = 24;
-constexpr size_t kRevisionOffset = 40;
-constexpr size_t kSoftwareOffset = 56;
-constexpr size_t kSoftwareNumberOffset = 72;
-
 // Copies at most one field's worth of `text`; the frame is zero filled, so a
 // shorter text ends with a NUL and a text of 16 bytes or more has none.
 void WriteText(std::span<uint8_t> frame, size_t offset, const std::string& text) {
-    const size_t n = std::min(text.size(), kInfoFieldSize);
+    const size_t n = std::min(text.size(), kTextFieldSize);
     for (size_t i = 0; i < n; ++i) WriteU8(frame, offset + i, static_cast<uint8_t>(text[i]));
 }
 
@@ -44,7 +36,7 @@ bool IsModeChange(uint8_t type) {
 
 std::string ReadText(std::span<const uint8_t> frame, size_t offset) {
     std::string text;
-    for (size_t i = 0; i < kInfoFieldSize; ++i) {
+    for (size_t i = 0; i < kTextFieldSize; ++i) {
         const uint8_t c = ReadU8(frame, offset + i).value_or(0);
         if (c == 0) break;
         text.push_back(static_cast<char>(c));
@@ -57,24 +49,24 @@ std::string ReadText(std::span<const uint8_t> frame, size_t offset) {
 StatusRecord DefaultStatusRecord() {
     StatusRecord r{};
     std::span<uint8_t> s(r);
-    WriteF32LE(s, 12, 0.5f);    // cg_current
-    WriteF32LE(s, 16, 48.0f);   // vg_voltage
+    WriteF32LE(s, kStatusCgCurrent, 0.5f);
+    WriteF32LE(s, kStatusVgVoltage, 48.0f);
     const float ad[4] = {12.1f, 11.8f, 12.0f, 3.3f};
     const int16_t adRaw[4] = {3011, 2937, 2987, 2048};
     for (size_t i = 0; i < 4; ++i) {
-        WriteF32LE(s, 20 + 4 * i, ad[i]);
-        WriteU16LE(s, 60 + 2 * i, static_cast<uint16_t>(adRaw[i]));
+        WriteF32LE(s, kStatusAdValue + 4 * i, ad[i]);
+        WriteU16LE(s, kStatusAdRaw + 2 * i, static_cast<uint16_t>(adRaw[i]));
     }
     const float temperature[3] = {31.5f, 29.0f, 33.2f};
-    for (size_t i = 0; i < 3; ++i) WriteF32LE(s, 36 + 4 * i, temperature[i]);
-    WriteF32LE(s, 52, 150.0f);  // estimated_load
-    WriteU32LE(s, 56, 42);      // update_count
-    WriteU16LE(s, 68, 1200);    // cg_current_da
-    WriteU16LE(s, 70, 2400);    // vg_voltage_da
-    WriteU8(s, 72, 0);          // is_on
-    WriteU8(s, 73, 2);          // switch_state
-    WriteU8(s, 74, 1);          // cg_range
-    WriteU8(s, 75, 1);          // vg_range
+    for (size_t i = 0; i < 3; ++i) WriteF32LE(s, kStatusTemperature + 4 * i, temperature[i]);
+    WriteF32LE(s, kStatusEstimatedLoad, 150.0f);
+    WriteU32LE(s, kStatusUpdateCount, 42);
+    WriteU16LE(s, kStatusCgCurrentDa, 1200);
+    WriteU16LE(s, kStatusVgVoltageDa, 2400);
+    WriteU8(s, kStatusIsOn, 0);
+    WriteU8(s, kStatusSwitchState, 2);
+    WriteU8(s, kStatusCgRange, 1);
+    WriteU8(s, kStatusVgRange, 1);
     return r;
 }
 
@@ -126,26 +118,26 @@ std::vector<uint8_t> TxBoardModel::BuildReplyLocked(uint8_t type, uint8_t frameI
 
     switch (type) {
     case M_GET_INFO:
-        WriteText(out, kSerialOffset, config_.identity.serialNumber);
-        WriteText(out, kProductOffset, config_.identity.product);
-        WriteText(out, kRevisionOffset, config_.identity.revision);
-        WriteText(out, kSoftwareOffset, config_.identity.software);
-        WriteText(out, kSoftwareNumberOffset, config_.identity.softwareNumber);
+        WriteText(out, kInfoSerialOffset, config_.identity.serialNumber);
+        WriteText(out, kInfoProductOffset, config_.identity.product);
+        WriteText(out, kInfoRevisionOffset, config_.identity.revision);
+        WriteText(out, kInfoSoftwareOffset, config_.identity.software);
+        WriteText(out, kInfoSoftwareNumberOffset, config_.identity.softwareNumber);
         break;
     case M_READY:
         // Not ready while a mode change is in progress.
-        WriteU32LE(out, 8, modeChangeLeft_ > 0 ? 0 : config_.readyWord);
-        WriteU32LE(out, 12, config_.faultWord);
+        WriteU32LE(out, kReadyWordOffset, modeChangeLeft_ > 0 ? 0 : config_.readyWord);
+        WriteU32LE(out, kReadyFaultWordOffset, config_.faultWord);
         break;
     case M_FAULTS:
-        WriteU32LE(out, 8, config_.faultWord);
+        WriteU32LE(out, kFaultsWordOffset, config_.faultWord);
         break;
     case M_MODE:
         WriteU32LE(out, 8, boardMode_);
         break;
     case M_STATUS:
         std::copy(config_.status.begin(), config_.status.end(), frame.begin());
-        WriteU32LE(out, 8, config_.faultWord);
+        WriteU32LE(out, kStatusFaultFlags, config_.faultWord);
         break;
     case M_SNAPSHOT: {
         const auto found = config_.snapshots.find(static_cast<int32_t>(argument));
@@ -164,8 +156,8 @@ std::vector<uint8_t> TxBoardModel::BuildReplyLocked(uint8_t type, uint8_t frameI
         const auto found = config_.channels.find(argument);
         if (found != config_.channels.end()) {
             WriteU32LE(out, 8, argument);
-            WriteF32LE(out, 12, found->second.value);
-            WriteU32LE(out, 16, static_cast<uint32_t>(found->second.raw));
+            WriteF32LE(out, kValueConvertedOffset, found->second.value);
+            WriteU32LE(out, kValueRawOffset, static_cast<uint32_t>(found->second.raw));
         }
         break;
     }
@@ -173,8 +165,8 @@ std::vector<uint8_t> TxBoardModel::BuildReplyLocked(uint8_t type, uint8_t frameI
         const auto found = config_.limits.find(argument);
         if (found != config_.limits.end()) {
             WriteU32LE(out, 8, argument);
-            WriteU32LE(out, 12, found->second[0]);
-            WriteU32LE(out, 16, found->second[1]);
+            WriteU32LE(out, kLimitFirstOffset, found->second[0]);
+            WriteU32LE(out, kLimitSecondOffset, found->second[1]);
         }
         break;
     }
@@ -198,17 +190,17 @@ std::vector<uint8_t> TxBoardModel::BuildReplyLocked(uint8_t type, uint8_t frameI
 void TxBoardModel::FinishModeChange() {
     modeChangeLeft_ = 0;
     uint32_t& word = config_.faultWord;
-    word &= ~kBoardModeChangeBit;
+    word &= ~kFaultModeChange;
     switch (modeCommand_) {
     case M_AUTO_SETUP:
     case M_SETUP:
-        word |= kBoardWorkingPointBit;
+        word |= kFaultWorkingPointValid;
         break;
     case M_INIT:
-        word &= ~kBoardWorkingPointBit;
+        word &= ~kFaultWorkingPointValid;
         break;
     case M_STANDBY:
-        word &= ~(kBoardClearedByStandby | kBoardWorkingPointBit);
+        word &= ~(kFaultInhibitOrStop | kFaultWorkingPointValid);
         break;
     default:
         break;
@@ -225,23 +217,23 @@ std::vector<uint8_t> TxBoardModel::Answer(std::span<const uint8_t> bytes) {
     if (IsModeChange(request.type)) {
         modeCommand_ = request.type;
         if (config_.modeChangeExchanges > 0) {
-            config_.faultWord |= kBoardModeChangeBit;
+            config_.faultWord |= kFaultModeChange;
             modeChangeLeft_ = config_.modeChangeExchanges;
         } else {
             FinishModeChange();
         }
     }
     if (request.type == M_ON) {
-        WriteU8(config_.status, 72, ReadU32LE(bytes, 8).value_or(0) != 0 ? 1 : 0);
+        WriteU8(config_.status, kStatusIsOn, ReadU32LE(bytes, 8).value_or(0) != 0 ? 1 : 0);
     }
     if (request.type == M_SET_LIMIT) {
         config_.limits[ReadU32LE(bytes, 8).value_or(0)] = {ReadU32LE(bytes, 12).value_or(0),
                                                            ReadU32LE(bytes, 16).value_or(0)};
     }
     if (request.type == M_SET_INFO) {
-        config_.identity = {ReadText(bytes, kSerialOffset), ReadText(bytes, kProductOffset),
-                            ReadText(bytes, kRevisionOffset), ReadText(bytes, kSoftwareOffset),
-                            ReadText(bytes, kSoftwareNumberOffset)};
+        config_.identity = {ReadText(bytes, kInfoSerialOffset), ReadText(bytes, kInfoProductOffset),
+                            ReadText(bytes, kInfoRevisionOffset), ReadText(bytes, kInfoSoftwareOffset),
+                            ReadText(bytes, kInfoSoftwareNumberOffset)};
     }
 
     uint8_t type = ReplyTypeFor(request.type);

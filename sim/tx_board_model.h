@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "protocol.h"
+
 namespace sim {
 
 // The five identity texts of the M_GET_INFO frame. Each is copied into its
@@ -31,14 +33,11 @@ struct BoardIdentity {
     std::string softwareNumber = "1020";
 };
 
-constexpr size_t kStatusRecordSize = 76;
-constexpr size_t kSnapshotRecordSize = 200;
-
 // The 76-byte M_STATUS frame the board reports. Its header and its fault word
 // (offset 8) are filled in by the board when it sends the frame.
-using StatusRecord = std::array<uint8_t, kStatusRecordSize>;
+using StatusRecord = std::array<uint8_t, kTxStatusSize>;
 // A 200-byte M_SNAPSHOT frame; the header is the board's.
-using SnapshotRecord = std::array<uint8_t, kSnapshotRecordSize>;
+using SnapshotRecord = std::array<uint8_t, kSnapshotSize>;
 
 // Plausible records of a healthy board in standby: 0.5 A, 48 V, 150 Ohm.
 StatusRecord DefaultStatusRecord();
@@ -51,11 +50,6 @@ struct ChannelReading {
 };
 // Readings for the 19 channels of a version-5 board, keyed by channel number.
 std::map<uint32_t, ChannelReading> DefaultChannelReadings();
-
-// Bits of the fault word the board changes by itself.
-constexpr uint32_t kBoardModeChangeBit = 0x10000000;    // mode change in progress
-constexpr uint32_t kBoardWorkingPointBit = 0x01000000;  // working point valid
-constexpr uint32_t kBoardClearedByStandby = 0x04000003; // inhibit, stop, button
 
 // failAckCount meaning "every time".
 constexpr int kAlways = -1;

@@ -16,10 +16,6 @@ constexpr int64_t kWaitDeadlineNs = 8000000000;
 constexpr int64_t kLegacyPollNs = 20000000;     // 20 ms between queries, legacy timing
 constexpr int64_t kReadyPollNs = 500000;        // 500 us between ready-line readings
 constexpr int64_t kModeChangePollNs = 5000000;  // 5 ms
-constexpr uint32_t kModeChangeInProgress = 0x10000000;
-// "Transmission is inhibited", "Emergence stop function active",
-// "Emergency button active".
-constexpr uint32_t kInhibitOrStop = 0x04000003;
 
 }  // namespace
 
@@ -84,17 +80,8 @@ bool TxSpi::WaitForAutoSetup() {
 
     for (;;) {
         if (fastTiming) {
-            // Two ready readings in a row, or the deadline.
-            bool previousReady = false;
-            for (;;) {
-                const bool ready = gpio.readReadyLine() != 0;
-                if (ready && previousReady) break;
-                previousReady = ready;
-                if (TimeReached(clock_->Now(), deadline)) {
-                    fprintf(stderr, "*** WaitForAutoSetup: Timeout  GetSpiRead\n");
-                    break;
-                }
-                clock_->Sleep(kReadyPollNs);
+            if (!WaitReadyTwice(deadline, kReadyPollNs)) {
+                fprintf(stderr, "*** WaitForAutoSetup: Timeout  GetSpiRead\n");
             }
         } else {
             clock_->Sleep(kLegacyPollNs);
@@ -117,7 +104,7 @@ bool TxSpi::WaitForModeChangeDone() {
     timespec deadline = clock_->Now();
     AddNanoseconds(deadline, kWaitDeadlineNs);
     for (;;) {
-        if ((faultWord & kModeChangeInProgress) == 0) return true;
+        if ((faultWord & kFaultModeChange) == 0) return true;
         clock_->Sleep(kModeChangePollNs);
         RequestReady();
         // The deadline wins over an answer that came too late.
@@ -134,11 +121,11 @@ bool TxSpi::RecoverToInit() {
         // Three pipelined exchanges: each brings the reply to the one before.
         if (txrx(M_REQ_FAULTS, 8, 8) != 0) continue;
         if (txrx(M_REQ_MODE, 8, 12) != 0 || rxBuffer[0] != M_FAULTS) continue;
-        const uint32_t faults = ReadU32LE(rxBuffer, 8).value_or(0);
+        const uint32_t faults = ReadU32LE(rxBuffer, kFaultsWordOffset).value_or(0);
         if (txrx(M_NULL, 8, 12) != 0 || rxBuffer[0] != M_MODE) continue;
 
         answered = true;
-        if ((faults & kInhibitOrStop) != 0) {
+        if ((faults & kFaultInhibitOrStop) != 0) {
             SendStandby();
             WaitForModeChangeDone();
         }
@@ -146,7 +133,7 @@ bool TxSpi::RecoverToInit() {
     if (!answered) txrxRestart();
 
     RequestReady();
-    if ((faultWord & kModeChangeInProgress) != 0) {
+    if ((faultWord & kFaultModeChange) != 0) {
         txrxRestart();
         RequestReady();
     }
