@@ -14,8 +14,8 @@ public:
     // Opens `path` read-write and close-on-exec through `driver`; false with
     // errno set on failure.
     bool Open(const char* path, DeviceDriver& driver = DeviceDriver::System());
-    bool IsOpen() const { return node_.IsOpen(); }
-    void SetDriver(DeviceDriver& driver) { node_.SetDriver(driver); }
+    bool IsOpen() const { return node.IsOpen(); }
+    void SetDriver(DeviceDriver& driver) { node.SetDriver(driver); }
 
     // Drives output `nr` to `level`; the ioctl result (negative on failure).
     int Drive(unsigned nr, uint8_t level);
@@ -30,5 +30,5 @@ public:
     bool WriteAll(const uint8_t* bytes, size_t length);
 
 private:
-    DeviceNode node_;
+    DeviceNode node;
 };

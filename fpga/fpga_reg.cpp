@@ -15,7 +15,7 @@ FPGAReg* currentInstance = nullptr;
 }  // namespace
 
 FPGAReg::FPGAReg(const char* path, const char* rbfPath, Clock& clock, DeviceDriver& driver)
-    : clock_(&clock), devicePath(path) {
+    : clockInUse(&clock), devicePath(path) {
     fputs("Initialize FPGA\n", stderr);
     {
         FPGA loader;

@@ -126,7 +126,7 @@ private:
 
     wxMutex mutex;
     Spidev spi;
-    Clock* clock_;
+    Clock* clockInUse;
     int lastResult = 0;
     bool clkDivBit4 = false;
     const char* devicePath;

@@ -37,7 +37,7 @@ void FPGAReg::Init(bool resetDcdc) {
             uint8_t signature = 0;
             ReadReg(FPGA_REG_TEST_RD, &signature);
             if (signature == kFpgaSignature) break;
-            clock_->Sleep(static_cast<int64_t>(kInitPauseMs) * 1000000);
+            clockInUse->Sleep(static_cast<int64_t>(kInitPauseMs) * 1000000);
         }
         if (tries == kInitTries) fputs("FPGAReg::Init timeout\n", stderr);
         ReadAllRegs();

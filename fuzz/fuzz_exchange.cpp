@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
         case 24: link.PollReply(); break;
         // Texts built from the last identity.
         case 25:
-            FUZZ_CHECK(link.GetUnitDescription().length() >= 2u + !link.Info().product().empty());
+            FUZZ_CHECK(link.GetUnitDescription().length() >= 2u + !link.Info().Product().empty());
             (void)link.GetSoftwareVersion();
             break;
         default: {

@@ -66,6 +66,6 @@ int GpioPort::readReadyLine() {
     if (result != 0) printf("ioctl GET_PIN %d\n", result);
 
     // Level 0 means ready; anything above 1 is not a level and reads as busy.
-    uint8_t level = record.value();
+    uint8_t level = record.Value();
     return level <= 1 ? 1 - level : 0;
 }

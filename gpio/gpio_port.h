@@ -23,7 +23,7 @@ struct GpioPinRecord {
 
     // A record naming `name` (at most 4 characters) with value 0.
     static GpioPinRecord Named(const char* name);
-    uint8_t value() const { return bytes[5]; }
+    uint8_t Value() const { return bytes[5]; }
 };
 
 class GpioPort {

@@ -55,7 +55,7 @@ public:
     static size_t ArgLength(unsigned long request);
 
     // Level written into the GET_PIN record; 0 (the default) means ready.
-    void SetLevel(uint8_t level);
+    void SetLevel(uint8_t value);
     // Levels for the next GET_PIN readings, one each, before falling back to
     // the fixed level.
     void ScriptLevels(std::vector<uint8_t> levels);
@@ -109,29 +109,29 @@ public:
     std::vector<SwitchRequest> Switches() const;
 
 private:
-    mutable std::mutex mutex_;
-    uint8_t level_ = 0;
-    std::deque<uint8_t> script_;
-    int getPinResult_ = 0;
-    int getPinCount_ = 0;
-    int prepareCount_ = 0;
-    std::vector<PinRequest> pinRequests_;
-    std::vector<SwitchRequest> switches_;
+    mutable std::mutex mutex;
+    uint8_t level = 0;
+    std::deque<uint8_t> script;
+    int getPinResult = 0;
+    int getPinCount = 0;
+    int prepareCount = 0;
+    std::vector<PinRequest> pinRequests;
+    std::vector<SwitchRequest> switches;
 
     int HandleConfig(unsigned nr, uint8_t* arg, int* err);
-    std::deque<uint8_t> statusScript_;
-    std::deque<uint8_t> doneScript_;
-    size_t expectedSize_ = 0;
-    std::vector<std::pair<unsigned, int>> failures_;  // request, occurrence
-    std::vector<int> requestCounts_ = std::vector<int>(32, 0);
-    size_t writeLimit_ = 0;
-    int failWriteAt_ = 0;
-    int failWriteResult_ = 0;
-    int failWriteErrno_ = 0;
-    int writes_ = 0;
-    int outputs_[4] = {-1, -1, -1, -1};  // outputs 7 to 10
-    std::vector<uint8_t> bitstream_;
-    std::vector<ConfigRequest> configRequests_;
+    std::deque<uint8_t> statusScript;
+    std::deque<uint8_t> doneScript;
+    size_t expectedSize = 0;
+    std::vector<std::pair<unsigned, int>> failures;  // request, occurrence
+    std::vector<int> requestCounts = std::vector<int>(32, 0);
+    size_t writeLimit = 0;
+    int failWriteAt = 0;
+    int failWriteResult = 0;
+    int failWriteErrno = 0;
+    int writes = 0;
+    int outputs[4] = {-1, -1, -1, -1};  // outputs 7 to 10
+    std::vector<uint8_t> bitstream;
+    std::vector<ConfigRequest> configRequests;
 };
 
 }  // namespace sim

@@ -139,7 +139,7 @@ public:
     long Transfer(const uint8_t* tx, uint8_t* rx, size_t length);
 
     // The SPI set-up requests, as the driver sees them.
-    void SetMode(uint8_t mode);
+    void SetMode(uint8_t value);
     uint8_t Mode() const;
     void SetBitsPerWord(uint8_t bits);
     uint8_t BitsPerWord() const;
@@ -177,21 +177,21 @@ private:
     std::vector<uint8_t> Answer(std::span<const uint8_t> request);
     void FinishModeChange();
 
-    mutable std::mutex mutex_;
-    BoardConfig config_;
-    uint8_t mode_ = 0;
-    uint8_t bitsPerWord_ = 0;
-    uint32_t speedHz_ = 0;
-    int exchanges_ = 0;
-    uint8_t nextFrameId_ = 1;
-    std::vector<uint8_t> pendingReply_;  // sent during the next exchange
-    bool bootLoader_ = false;
-    int bootLoadExchange_ = 0;  // the exchange that carried M_BOOT_LOAD_MODE
-    std::vector<BusRecord> records_;
-    int modeChangeLeft_ = 0;       // exchanges until the mode change is done
-    uint8_t modeCommand_ = 0;      // the command that started it
-    uint32_t boardMode_ = 0;       // last mode command done, for M_MODE
-    std::function<void(const BusRecord&)> observer_;
+    mutable std::mutex mutex;
+    BoardConfig config;
+    uint8_t mode = 0;
+    uint8_t bitsPerWord = 0;
+    uint32_t speedHz = 0;
+    int exchanges = 0;
+    uint8_t nextFrameId = 1;
+    std::vector<uint8_t> pendingReply;  // sent during the next exchange
+    bool bootLoader = false;
+    int bootLoadExchange = 0;  // the exchange that carried M_BOOT_LOAD_MODE
+    std::vector<BusRecord> records;
+    int modeChangeLeft = 0;       // exchanges until the mode change is done
+    uint8_t modeCommand = 0;      // the command that started it
+    uint32_t boardMode = 0;       // last mode command done, for M_MODE
+    std::function<void(const BusRecord&)> observer;
 };
 
 }  // namespace sim

@@ -74,9 +74,9 @@ int TxSpi::SendOn(bool on, uint32_t value) {
 }
 
 bool TxSpi::WaitForAutoSetup() {
-    timespec deadline = clock_->Now();
+    timespec deadline = clockInUse->Now();
     AddNanoseconds(deadline, kWaitDeadlineNs);
-    if (!fastTiming) clock_->Sleep(kLegacyPollNs);
+    if (!fastTiming) clockInUse->Sleep(kLegacyPollNs);
 
     for (;;) {
         if (fastTiming) {
@@ -84,7 +84,7 @@ bool TxSpi::WaitForAutoSetup() {
                 fprintf(stderr, "*** WaitForAutoSetup: Timeout  GetSpiRead\n");
             }
         } else {
-            clock_->Sleep(kLegacyPollNs);
+            clockInUse->Sleep(kLegacyPollNs);
         }
 
         if (RequestReady()) return true;
@@ -92,7 +92,7 @@ bool TxSpi::WaitForAutoSetup() {
             printf("*** WaitForAutoSetup: FATAL ERROR 0x%08x \n", faultWord);
             return false;
         }
-        if (TimeReached(clock_->Now(), deadline)) {
+        if (TimeReached(clockInUse->Now(), deadline)) {
             printf("*** WaitForAutoSetup: Timeout\n");
             return false;
         }
@@ -101,14 +101,14 @@ bool TxSpi::WaitForAutoSetup() {
 
 bool TxSpi::WaitForModeChangeDone() {
     RequestReady();
-    timespec deadline = clock_->Now();
+    timespec deadline = clockInUse->Now();
     AddNanoseconds(deadline, kWaitDeadlineNs);
     for (;;) {
         if ((faultWord & kFaultModeChange) == 0) return true;
-        clock_->Sleep(kModeChangePollNs);
+        clockInUse->Sleep(kModeChangePollNs);
         RequestReady();
         // The deadline wins over an answer that came too late.
-        if (TimeReached(clock_->Now(), deadline)) {
+        if (TimeReached(clockInUse->Now(), deadline)) {
             fprintf(stderr, "*** WaitForModeChangeDone() Timeout \n");
             return false;
         }

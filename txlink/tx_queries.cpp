@@ -41,7 +41,7 @@ int TxSpi::txrxRestart() {
     printf("TxSpi::txrxRestart\n");
     txCompletedId = 0;
     txrx(M_STANDBY, 8, 8);
-    clock_->Sleep(static_cast<int64_t>(kRestartPauseMs * 1000000.0));
+    clockInUse->Sleep(static_cast<int64_t>(kRestartPauseMs * 1000000.0));
     return Reset();
 }
 

@@ -31,11 +31,11 @@ struct TransmitterInfo {
 
     // Each text ends at its first NUL or at the end of its 16-byte field,
     // whichever comes first: a full field never runs into the next one.
-    std::string_view serialNumber() const { return Text(kInfoSerialOffset); }
-    std::string_view product() const { return Text(kInfoProductOffset); }
-    std::string_view revision() const { return Text(kInfoRevisionOffset); }
-    std::string_view software() const { return Text(kInfoSoftwareOffset); }
-    std::string_view softwareNumberText() const { return Text(kInfoSoftwareNumberOffset); }
+    std::string_view SerialNumber() const { return Text(kInfoSerialOffset); }
+    std::string_view Product() const { return Text(kInfoProductOffset); }
+    std::string_view Revision() const { return Text(kInfoRevisionOffset); }
+    std::string_view Software() const { return Text(kInfoSoftwareOffset); }
+    std::string_view SoftwareNumberText() const { return Text(kInfoSoftwareNumberOffset); }
 
 private:
     std::string_view Text(size_t offset) const;
@@ -240,7 +240,7 @@ public:
     bool HasDevice() const { return spi.IsOpen(); }
     GpioPort& Gpio() { return gpio; }
     // Replaces the clock used for pauses, deadlines and sleeps (tests).
-    void SetClock(Clock& clock) { clock_ = &clock; }
+    void SetClock(Clock& clock) { clockInUse = &clock; }
     // Replaces the driver that answers the link's spidev requests from now on.
     void SetDriver(DeviceDriver& driver) { spi.SetDriver(driver); }
 
@@ -280,5 +280,5 @@ private:
     bool fastTiming = false;
     int32_t softwareNumber = -1;
     int32_t errorCount = 0;
-    Clock* clock_ = &Clock::System();
+    Clock* clockInUse = &Clock::System();
 };

@@ -144,11 +144,11 @@ void TxSpi::ReportFailure(size_t transferLength) {
 void TxSpi::WaitMinDelay(bool isOn) {
     if (delayPending) {
         delayPending = false;
-        clock_->SleepUntil(notBefore);
+        clockInUse->SleepUntil(notBefore);
     }
     if (!fastTiming) return;
 
-    timespec deadline = clock_->Now();
+    timespec deadline = clockInUse->Now();
     AddNanoseconds(deadline, kReadyDeadlineNs);
     if (!WaitReadyTwice(deadline, isOn ? kReadyPollOnNs : kReadyPollNs)) {
         printf("*** WaitMinDelay(%d) Timeout tx GetSpiRead\n", isOn ? 1 : 0);
@@ -161,13 +161,13 @@ bool TxSpi::WaitReadyTwice(const timespec& deadline, int64_t period) {
         const bool ready = gpio.readReadyLine() != 0;
         if (ready && previousReady) return true;
         previousReady = ready;
-        if (TimeReached(clock_->Now(), deadline)) return false;
-        clock_->Sleep(period);
+        if (TimeReached(clockInUse->Now(), deadline)) return false;
+        clockInUse->Sleep(period);
     }
 }
 
 void TxSpi::StartMinDelay(uint32_t type) {
-    notBefore = clock_->Now();
+    notBefore = clockInUse->Now();
     AddNanoseconds(notBefore, MinDelayNs(type & 0xFF));
     delayPending = true;
 }
