@@ -33,7 +33,9 @@ public:
     void SetDriver(DeviceDriver& driver) { driverInUse = &driver; }
 
     int Ioctl(unsigned long request, void* arg) { return driverInUse->Ioctl(fd, request, arg); }
-    ssize_t Write(const void* bytes, size_t length) { return driverInUse->Write(fd, bytes, length); }
+    ssize_t Write(const void* bytes, size_t length) {
+        return driverInUse->Write(fd, bytes, length);
+    }
 
 private:
     int fd = -1;

@@ -56,7 +56,8 @@ int FPGAReg::RegisterSpiTransfer(uint8_t command, uint8_t data, uint8_t* receive
 int FPGAReg::WriteReg(uint8_t index, uint8_t value) {
     if (!IsOpen()) return lastResult;
     uint8_t received = 0;
-    if (RegisterSpiTransfer(static_cast<uint8_t>(kFpgaWriteCommand + index), value, &received) < 0) {
+    const uint8_t command = static_cast<uint8_t>(kFpgaWriteCommand + index);
+    if (RegisterSpiTransfer(command, value, &received) < 0) {
         fprintf(stderr, "Exception: fpga_reg:%d FPGAReg::WriteReg failed\n", 241);
     }
     return lastResult;

@@ -22,7 +22,9 @@ uint8_t FpgaRegisterModel::ReadValue(uint8_t index) {
     if (index == FPGA_REG_KEYB_IN) {
         uint8_t lines = 0x1F;
         for (const auto& [out, in] : keys) {
-            if ((registers[FPGA_REG_KEYB_OUT] & (1u << out)) == 0) lines &= static_cast<uint8_t>(~(1u << in));
+            if ((registers[FPGA_REG_KEYB_OUT] & (1u << out)) == 0) {
+                lines &= static_cast<uint8_t>(~(1u << in));
+            }
         }
         return lines;
     }

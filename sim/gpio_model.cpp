@@ -33,7 +33,8 @@ unsigned RequestNumber(unsigned long request) {
 size_t GpioDeviceModel::ArgLength(unsigned long request) {
     const unsigned nr = RequestNumber(request);
     if (nr == kGpioPreparePin || nr == kGpioGetPin) return kGpioPinRecordSize;
-    if (IsSwitch(nr) || IsConfig(nr) || nr == kFpgaConfigStatusInput || nr == kFpgaConfigDoneInput) {
+    if (IsSwitch(nr) || IsConfig(nr) || nr == kFpgaConfigStatusInput ||
+        nr == kFpgaConfigDoneInput) {
         return 1;
     }
     return 0;

@@ -232,8 +232,9 @@ std::vector<uint8_t> TxBoardModel::Answer(std::span<const uint8_t> bytes) {
     }
     if (request.type == M_SET_INFO) {
         config.identity = {ReadText(bytes, kInfoSerialOffset), ReadText(bytes, kInfoProductOffset),
-                            ReadText(bytes, kInfoRevisionOffset), ReadText(bytes, kInfoSoftwareOffset),
-                            ReadText(bytes, kInfoSoftwareNumberOffset)};
+                           ReadText(bytes, kInfoRevisionOffset),
+                           ReadText(bytes, kInfoSoftwareOffset),
+                           ReadText(bytes, kInfoSoftwareNumberOffset)};
     }
 
     uint8_t type = ReplyTypeFor(request.type);

@@ -16,8 +16,12 @@ constexpr uint32_t kNoLoadBits = kFaultNotRegulating;
 // 2^-22: an estimated load below it counts as none.
 constexpr float kNoLoadThreshold = 2.384185791015625e-7f;
 
-float F32(std::span<const uint8_t> bytes, size_t offset) { return ReadF32LE(bytes, offset).value_or(0.0f); }
-int I16(std::span<const uint8_t> bytes, size_t offset) { return ReadI16LE(bytes, offset).value_or(0); }
+float F32(std::span<const uint8_t> bytes, size_t offset) {
+    return ReadF32LE(bytes, offset).value_or(0.0f);
+}
+int I16(std::span<const uint8_t> bytes, size_t offset) {
+    return ReadI16LE(bytes, offset).value_or(0);
+}
 int U8(std::span<const uint8_t> bytes, size_t offset) { return ReadU8(bytes, offset).value_or(0); }
 
 void PrintStatusDump(std::span<const uint8_t> s) {
@@ -26,16 +30,21 @@ void PrintStatusDump(std::span<const uint8_t> s) {
     fprintf(stderr, "cg_current= %6.4fA\n", F32(s, kStatusCgCurrent));
     fprintf(stderr, "vg_voltage= %4.1fV\n", F32(s, kStatusVgVoltage));
     fprintf(stderr, "ad_value[0]= %5.4fV %4d\n", F32(s, kStatusAdValue), I16(s, kStatusAdRaw));
-    fprintf(stderr, "ad_value[1]= %5.1fV %4d\n", F32(s, kStatusAdValue + 4), I16(s, kStatusAdRaw + 2));
-    fprintf(stderr, "ad_value[2]= %5.1fV %4d\n", F32(s, kStatusAdValue + 8), I16(s, kStatusAdRaw + 4));
-    fprintf(stderr, "ad_value[3]= %5.2fV %4d\n", F32(s, kStatusAdValue + 12), I16(s, kStatusAdRaw + 6));
+    fprintf(stderr, "ad_value[1]= %5.1fV %4d\n", F32(s, kStatusAdValue + 4),
+            I16(s, kStatusAdRaw + 2));
+    fprintf(stderr, "ad_value[2]= %5.1fV %4d\n", F32(s, kStatusAdValue + 8),
+            I16(s, kStatusAdRaw + 4));
+    fprintf(stderr, "ad_value[3]= %5.2fV %4d\n", F32(s, kStatusAdValue + 12),
+            I16(s, kStatusAdRaw + 6));
     fprintf(stderr, "temperature[0]= %3.1fC\n", F32(s, kStatusTemperature));
     fprintf(stderr, "temperature[1]= %3.1fC\n", F32(s, kStatusTemperature + 4));
     fprintf(stderr, "temperature[2]= %3.1fC\n", F32(s, kStatusTemperature + 8));
     fprintf(stderr, "estimated_load= %7.1fOhm\n", F32(s, kStatusEstimatedLoad));
     fprintf(stderr, "update_count= %d\n", ReadI32LE(s, kStatusUpdateCount).value_or(0));
-    fprintf(stderr, "cg_current_da= %4d range=%d\n", I16(s, kStatusCgCurrentDa), U8(s, kStatusCgRange));
-    fprintf(stderr, "vg_voltage_da= %4d range=%d\n", I16(s, kStatusVgVoltageDa), U8(s, kStatusVgRange));
+    fprintf(stderr, "cg_current_da= %4d range=%d\n", I16(s, kStatusCgCurrentDa),
+            U8(s, kStatusCgRange));
+    fprintf(stderr, "vg_voltage_da= %4d range=%d\n", I16(s, kStatusVgVoltageDa),
+            U8(s, kStatusVgRange));
     const int isOn = U8(s, kStatusIsOn);
     fprintf(stderr, "is_on= %d %s\n", isOn, isOn != 0 ? "ON" : "OFF");
     fprintf(stderr, "switch_state= %d\n", U8(s, kStatusSwitchState));
