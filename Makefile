@@ -1,6 +1,7 @@
 # Thin wrapper over CMake. `make demo` and `make check` install what is
 # missing, build into build/ and then run the tool or the tests; `make bench`
-# does the same for the benchmarks in build-bench/ and prints their tables.
+# does the same for the benchmarks in build-bench/ and prints their tables;
+# `make package` builds the Debian packages for amd64 and armhf.
 BUILD  ?= build
 JOBS   ?= $(shell nproc 2>/dev/null || echo 2)
 SECONDS ?= 60
@@ -19,7 +20,8 @@ ASAN_ENV = ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=1:abort_on_error=0
            LSAN_OPTIONS=suppressions=$(CURDIR)/cmake/lsan.supp:print_suppressions=0
 TSAN_ENV = TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/cmake/tsan.supp
 
-.PHONY: all deps build check demo bench clean armhf sanitize asan tsan memcheck fuzz fuzz-regression
+.PHONY: all deps build check demo bench clean armhf armhf-build package check-packages \
+        sanitize asan tsan memcheck fuzz fuzz-regression fuzz-coverage
 
 all: build
 
@@ -40,13 +42,24 @@ demo: build
 
 # The whole project for the instrument's processor (32-bit ARM), its tests
 # run under qemu-arm, and the stripped sizes of what goes onto the instrument.
-armhf: deps
+armhf: armhf-build
+	cd $(ARMHF_BUILD) && ctest --output-on-failure -j $(JOBS)
+	./scripts/armhf-sizes $(ARMHF_BUILD)
+
+armhf-build: deps
 	./scripts/install-armhf $(ARMHF_DEPS)
 	cmake -S . -B $(ARMHF_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/armhf-toolchain.cmake \
 	    -DSKARVIK_ARMHF_DEPS=$(ARMHF_DEPS) -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(ARMHF_BUILD) -j $(JOBS)
-	cd $(ARMHF_BUILD) && ctest --output-on-failure -j $(JOBS)
-	./scripts/armhf-sizes $(ARMHF_BUILD)
+
+# Debian packages of the library, the tools and txsim, for amd64 from
+# $(BUILD) and for armhf from the cross build: $(BUILD)/packages and
+# $(ARMHF_BUILD)/packages. `make check-packages` checks them as CI does.
+package: build armhf-build
+	./scripts/package $(BUILD) $(ARMHF_BUILD)
+
+check-packages: package
+	./scripts/check-packages $(BUILD) $(ARMHF_BUILD)
 
 # AddressSanitizer and UndefinedBehaviorSanitizer over the whole suite, then
 # ThreadSanitizer over the tests labelled tsan.
@@ -77,9 +90,15 @@ fuzz-regression:
 	./scripts/install-deps fuzz
 	./scripts/fuzz $(FUZZ_BUILD) 0
 
+# Line coverage of the fuzzed code after `make fuzz`: its seeds, regression
+# inputs and the corpora the run grew, replayed in a coverage build.
+fuzz-coverage:
+	./scripts/install-deps fuzz
+	./scripts/fuzz-coverage $(FUZZ_BUILD) build-fuzz-cov
+
 # Benchmarks: their own build directory, so that `make check` stays as it was.
 bench:
 	BENCH_BUILD=$(CURDIR)/build-bench ./bench/run
 
 clean:
-	rm -rf $(BUILD) build-bench $(ARMHF_BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) build-bench $(ARMHF_BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) build-fuzz-cov

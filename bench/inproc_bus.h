@@ -7,8 +7,15 @@
 // /dev/fpga_config.0 yields a descriptor whose ioctls are answered by the board
 // model (spidev) and by a ready line that always reads ready (GPIO), on the
 // calling thread.
+//
+// EnableFpga() serves the FPGA's nodes instead: /dev/fpga_config.0 by the
+// configuration node's model (handshake requests, and the bitstream through
+// write, for programs also linked with --wrap=write) and /dev/spidev1.0 by the
+// register file's model.
 #pragma once
 
+#include "fpga_reg_model.h"
+#include "gpio_model.h"
 #include "tx_board_model.h"
 
 namespace inproc {
@@ -19,6 +26,11 @@ namespace inproc {
 // requests as the real driver would see them.
 void Enable(const sim::BoardConfig& config, bool systemCalls = false);
 sim::TxBoardModel& Board();
+// Serves the configuration node and the register node with fresh models; with
+// `keyHeld`, a key of the matrix is held (output line 1, input line 3).
+void EnableFpga(bool keyHeld);
+sim::GpioDeviceModel& ConfigNode();
+sim::FpgaRegisterModel& RegisterNode();
 // True while a call is being answered here: allocation counters of the
 // benchmarks leave out what the models allocate.
 extern thread_local bool answering;

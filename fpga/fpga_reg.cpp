@@ -21,7 +21,8 @@ FPGAReg::FPGAReg(const char* path, const char* rbfPath, Clock& clock, DeviceDriv
         FPGA loader;
         loader.SetClock(clock);
         loader.SetDriver(driver);
-        loader.Configure(kFpgaConfigDevice, rbfPath);  // the loader reports its own failures
+        // The loader reports its own failures; the outcome is kept for callers.
+        loadResult = loader.Configure(kFpgaConfigDevice, rbfPath);
         clock.Sleep(30000000);
     }
     currentInstance = this;

@@ -107,9 +107,16 @@ public:
 
     // A copy of the shadow, taken under the mutex.
     std::array<uint8_t, kFpgaRegisterCount> ShadowCopy();
+    // The object's mutex. Callers that use the primitives, ReadKeybIn or
+    // WriteKeybOut from several threads hold it around them, as the register
+    // operations do; none of the operations may be called while holding it.
+    wxMutex& Mutex() { return mutex; }
     // Sends the register device's requests through `driver` from now on
     // (the system calls until then). `driver` must outlive its use here.
     void SetDriver(DeviceDriver& driver) { spi.SetDriver(driver); }
+    // The result of the bitstream load at construction (FPGA::Configure's):
+    // 0 when the FPGA was loaded.
+    int LoadResult() const { return loadResult; }
     // Whether the register device is open (any descriptor, 0 included).
     bool IsOpen() const { return spi.IsOpen(); }
 
@@ -128,6 +135,7 @@ private:
     Spidev spi;
     Clock* clockInUse;
     int lastResult = 0;
+    int loadResult = 0;
     bool clkDivBit4 = false;
     const char* devicePath;
     std::array<uint8_t, kFpgaRegisterCount> RegisterShadow{};

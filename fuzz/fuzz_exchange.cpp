@@ -36,7 +36,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
             first = data.ConsumeIntegral<uint32_t>();
             link.PrintFault(first);
             FUZZ_CHECK(TxSpi::TxStatusText(first).StartsWith("TX status 0x"));
-            FUZZ_CHECK(!link.HasFault() || !link.IsWorkingPointValid());
+            {
+                const bool valid = link.IsWorkingPointValid();
+                FUZZ_CHECK(!link.HasFault() || !valid);
+                (void)link.IsInhibited();
+            }
             break;
         case 12:
             data.ConsumeData(sample.bytes.data(), sample.bytes.size());
@@ -61,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
         case 24: link.PollReply(); break;
         // Texts built from the last identity.
         case 25:
-            FUZZ_CHECK(link.GetUnitDescription().length() >= 2u + !link.Info().Product().empty());
+            FUZZ_CHECK(link.GetUnitDescription().length() >= 2u + !link.Info().product().empty());
             (void)link.GetSoftwareVersion();
             break;
         default: {

@@ -19,6 +19,7 @@ struct FuzzedRegisterDevice final : DeviceDriver {
         FUZZ_CHECK((command & 0xE0) == 0x80 || (command & 0xE0) == 0x40);
         const uint8_t index = command & 0x1F;
         touched &= ~(1u << index);
+        lastRead = 0;  // what a read delivers when its transfer fails
         if (data.ConsumeIntegral<uint8_t>() == 0xEE) return errno = EIO, -1;
         auto* received = reinterpret_cast<uint8_t*>(t[1].rx_buf);
         *received = data.ConsumeIntegral<uint8_t>();
@@ -26,7 +27,7 @@ struct FuzzedRegisterDevice final : DeviceDriver {
             written[index] = *reinterpret_cast<const uint8_t*>(t[1].tx_buf);
             touched |= 1u << index;
         } else {
-            readBack[index] = *received;
+            readBack[index] = lastRead = *received;
         }
         return 2;
     }
@@ -35,6 +36,7 @@ struct FuzzedRegisterDevice final : DeviceDriver {
     FuzzedDataProvider& data;
     std::array<uint8_t, kFpgaRegisterCount> written{}, readBack{};
     uint32_t touched = 0;  // registers whose last transfer was a write that went through
+    uint8_t lastRead = 0;  // the byte the last transfer delivered
 };
 
 }  // namespace
@@ -47,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     reg.SetDriver(device);
     for (int step = 0; step < 32 && data.remaining_bytes() > 0; ++step) {
         // The operation, its flags (bits of f) and its value.
-        const int op = data.ConsumeIntegralInRange(0, 13);
+        const int op = data.ConsumeIntegralInRange(0, 22);
         const uint8_t f = data.ConsumeIntegral<uint8_t>();
         const int32_t v = data.ConsumeIntegral<int32_t>();
         auto b = [f](int bit) { return (f >> bit & 1) != 0; };
@@ -68,8 +70,38 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
         case 10: result = reg.OverrideExtOutLow(v); break;
         case 11: result = b(4) ? reg.SetClkDivBit4() : reg.ClearClkDivBit4(); break;
         case 12: result = reg.SetAdcEnable(v); break;
-        // The other setters differ from this one only in the bits they change.
-        default: result = reg.SetAdcCtrlHigh(b(0), b(1), b(2), b(3)); break;
+        case 13: result = reg.SetAdcCtrlHigh(b(0), b(1), b(2), b(3)); break;
+        case 14: result = reg.SetAdcCtrlLow(b(0), b(1), b(2), b(3)); break;
+        case 15: result = reg.SetDcdcCtrlLow(b(0), b(1), b(2), b(3)); break;
+        case 16: result = b(4) ? reg.SetCtrlBit1(b(0)) : reg.SetCtrlBit2Bit0(b(0)); break;
+        case 17: result = b(4) ? reg.SetExtOutBit6(b(0)) : reg.SetExtOutBit7(b(0)); break;
+        case 18:
+            result = b(4) ? reg.SetReg28Bit0(b(0)) : b(5) ? reg.SetReg28Bit1(b(0)) : reg.SetReg28Bit2(b(0));
+            break;
+        case 19: {
+            // The inputs: the four lines are the low bits of what register 9 read.
+            bool in[4];
+            result = reg.ReadExtIn(&in[0], &in[1], &in[2], &in[3]);
+            for (int i = 0; i < 4; ++i) FUZZ_CHECK(in[i] == ((device.lastRead >> i & 1) != 0));
+            (void)reg.IsStatusBit4Clear();
+            break;
+        }
+        case 20: {
+            // Ready once a status read (0 when it failed) shows none of the mask's bits.
+            const bool ready = reg.WaitReady(f, v & 15);
+            FUZZ_CHECK(ready == ((v & 15) > 0 && (device.lastRead & f) == 0));
+            break;
+        }
+        case 21: {
+            uint8_t value = 0;
+            result = b(4) ? reg.WriteKeybOut(f) : reg.ReadKeybIn(&value);
+            FUZZ_CHECK(reg.GetFirmwareVersion() == reg.ShadowCopy()[FPGA_REG_FPGA_VER]);
+            break;
+        }
+        default:
+            reg.DumpRegs();
+            (void)FPGAReg::RegReadBackMatches(f & 31, v & 0xFF, (v >> 8) & 0xFF);
+            break;
         }
         FUZZ_CHECK(result == 2 || result == -1);
         const auto shadow = reg.ShadowCopy();

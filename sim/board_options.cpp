@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "cli.h"
 #include "frame_io.h"
 #include "protocol.h"
 
@@ -37,17 +38,9 @@ const Field kStatusFields[] = {
     {"vg_range", 75, Kind::U8},
 };
 
-// A whole integer within [min, max]: decimal (leading zeros allowed, "010"
-// is ten) or hexadecimal after "0x", with an optional sign.
+// Whole numbers: decimal or 0x hexadecimal, as on the rest of the line.
 std::optional<long long> Integer(const std::string& text, long long min, long long max) {
-    if (text.empty()) return std::nullopt;
-    const size_t digits = text[0] == '-' || text[0] == '+' ? 1 : 0;
-    const bool hex = text.compare(digits, 2, "0x") == 0 || text.compare(digits, 2, "0X") == 0;
-    errno = 0;
-    char* end = nullptr;
-    const long long value = std::strtoll(text.c_str(), &end, hex ? 16 : 10);
-    if (errno != 0 || *end != '\0' || value < min || value > max) return std::nullopt;
-    return value;
+    return cli::ParseInteger(text, min, max);
 }
 
 std::optional<float> Float(const std::string& text) {

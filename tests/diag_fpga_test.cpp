@@ -26,20 +26,25 @@ TEST(DiagFpga, CommandsPrintTheirResultsAndStepTimesAlsoUnderTxsim) {
     ExpectRun({TXDIAG_PATH, "fpga-test", rbf}, 0, "register self-test: 0 mismatches\n", init);
     ExpectRun({TXDIAG_PATH, "fpga-keys", rbf}, 0, "keys: none pressed\n", init);
 
-    // Step times: a lap line each for start-up, Init and the dump, appended.
+    // Step times: a heading that names the run, then a lap line each for
+    // start-up, Init, the read and the dump, appended.
     const std::string report = dir / "times.txt";
     for (int i = 0; i < 2; ++i)
         EXPECT_EQ(RunProgram({TXDIAG_PATH, "--timing", report, "fpga-regs", rbf}).status, 0);
-    EXPECT_EQ(std::ranges::count(sim::ReadFile(report), '\n'), 6);
+    const std::string times = sim::ReadFile(report);
+    EXPECT_EQ(std::ranges::count(times, '\n'), 10);
+    EXPECT_TRUE(times.starts_with("# txdiag fpga-regs, ")) << times;
+    EXPECT_NE(times.find(" UTC, steps: start-up init read dump\n"), std::string::npos) << times;
+    // Its destination is checked before any device is touched.
     const std::string missing = dir / "no/such/file";
-    ExpectRun({TXDIAG_PATH, "--timing", missing, "devices"}, 1, "DEVICES:\nDEVICES END\n",
+    ExpectRun({TXDIAG_PATH, "--timing", missing, "fpga-version", rbf}, 1, "",
               "txdiag: cannot open " + missing + ": No such file or directory\n");
 
     // txsim's FPGA options reach the emulated devices.
-    ExpectRun({SIM_TXSIM, "--fpga-partial-writes", "100", "--fpga-version", "7",
-               "--fpga-no-signature", "--fpga-key", "0,1", "--", TXDIAG_PATH, "fpga-keys", rbf},
+    ExpectRun({SIM_TXSIM, "--fpga-partial-writes", "100", "--fpga-version", "7", "--fpga-key",
+               "0,1", "--", TXDIAG_PATH, "fpga-keys", rbf},
               0, "keys: input lines 0x02, output lines 0x01\n",
-              started + "FPGAReg::Init timeout\nFPGA firmware version: 7\n");
+              started + "FPGA firmware version: 7\n");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <sstream>
 
+#include "diag_command.h"
 #include "fpga_support.h"
 
 namespace {
@@ -21,7 +22,8 @@ struct FaultRow {
     unsigned missing = 0;                   // the nodes left out
     std::vector<std::string> command = {TXBOOTLOAD_PATH, "-Y"};  // RBF: the bitstream file
     std::string input{};
-    bool closed = false;  // standard input closed
+    unsigned closed = 0;  // standard descriptors closed (ClosedStreams)
+    const char* stdoutPath = nullptr;  // a file for standard output instead
     int status = 0;
     std::vector<std::string> out{}, err{}, absent{};  // absent: on neither stream
 };
@@ -48,6 +50,24 @@ ProgramRun RunLinkUnderSignals(Bench& bench) {
     return {0, output.out, output.err};
 }
 
+// "txdiag COMMAND" run in this process on the bench's link, whose clock
+// skips the pauses and ready-line waits.
+constexpr const char* kInProcess = "txdiag in this process";
+
+ProgramRun RunDiagOnLink(Bench& bench, const std::string& command) {
+    TxSpi& link = bench.Link();
+    bench.clock.tick = 100000000;  // few readings of a ready line that does not come
+    diag::Options options;
+    options.assumeYes = true;
+    const std::vector<std::string> args;
+    CapturedOutput output;
+    diag::Report report(command, false, nullptr);
+    diag::Invocation call{options, args, report};
+    const int status = report.Finish(diag::RunOnLink(command, link, call));
+    output.Finish();
+    return {status, output.out, output.err};
+}
+
 std::string Identity(std::string p, std::string r, std::string s, std::string sw, std::string n) {
     return "Product:" + p + "\nRev:    " + r + "\nSNR:    " + s + "\nSW:" + sw + "(" + n + ")\n";
 }
@@ -64,7 +84,7 @@ const char *const kP = "P123456789ABCDEF", *const kR = "R123456789ABCDEF",
                  *const kV = "V123456789ABCDEF";
 const char* const kUtf8 = "\xC3\x9C" "bertr\xC3\xA4ger";
 
-const std::vector<std::string> kLoad = {TXDIAG_PATH, "fpga-load", "RBF"},
+const std::vector<std::string> kLoad = {TXDIAG_PATH, "-y", "fpga-load", "RBF"},
                                kVersion = {TXDIAG_PATH, "fpga-version", "RBF"};
 constexpr size_t kRbf = 2100;  // bytes of the bitstream file: three chunks
 
@@ -120,7 +140,7 @@ const FaultRow kMatrix[] = {
      .absent = {"ERROR", "****", "Timeout"}},
     {.fault = "answer line of 100 kB", .command = {TXBOOTLOAD_PATH},
      .input = std::string(100000, 'n') + "yes\n"},
-    {.fault = "standard input closed", .command = {TXBOOTLOAD_PATH}, .closed = true,
+    {.fault = "standard input closed", .command = {TXBOOTLOAD_PATH}, .closed = kInputClosed,
      .out = {"Please enter 'yes' to confirm this action\nNo action taken\n-------------------\n"},
      .err = {kIdentity + kIdentity}, .absent = {"Action confirmed"}},
     // The FPGA: configuration node and bitstream load, then the register device.
@@ -141,12 +161,73 @@ const FaultRow kMatrix[] = {
          g.LimitWrite(100), g.FailWrite(3, -1, EINTR), g.ExpectBitstreamSize(kRbf); },
      .command = kLoad, .err = {"FPGA configuration success!\n"}},
     {.fault = "register device missing", .missing = kRegisters, .command = kVersion, .status = 1,
-     .out = {"fpga_reg:*** Error: Can not open device /dev/spidev1.0 ErrNo=2\n"}},
+     .err = {"txdiag: fpga-version: cannot use /dev/spidev1.0: No such file or directory\n"}},
+    // A failed read is never shown as a reading.
     {.fault = "register transfer fails with EIO",
-     .devices = [](auto&, auto& r) { r.FailRegister(29); },
-     .command = kVersion, .out = {"firmware version: 0 (0x00)\n"},
+     .devices = [](auto&, auto& r) { r.FailRegister(29); }, .command = kVersion, .status = 1,
      .err = {"Exception: fpga_reg:172 FPGAReg::ReadReg failed\n"
-             "Exception: fpga_reg:267 FPGAReg::ReadAllRegs() Failed!\nFPGA firmware version: 0\n"}},
+             "Exception: fpga_reg:267 FPGAReg::ReadAllRegs() Failed!\nFPGA firmware version: 0\n",
+             "txdiag: fpga-version: register 29 (version) cannot be read\n"},
+     .absent = {"firmware version: 0 (0x00)"}},
+    {.fault = "key input register fails with EIO",
+     .devices = [](auto&, auto& r) { r.FailRegister(26); },
+     .command = {TXDIAG_PATH, "fpga-keys", "RBF"}, .status = 1,
+     .err = {"txdiag: fpga-keys: register 26 (key inputs) cannot be read\n"},
+     .absent = {"none pressed", "input lines"}},
+    {.fault = "FPGA without its signature",
+     .devices = [](auto&, auto& r) { r.SignatureFromRead(0); }, .command = kVersion, .status = 1,
+     .err = {"FPGAReg::Init timeout\n",
+             "txdiag: fpga-version: the FPGA does not run: register 30 reads 0x00, not 0x95\n"},
+     .absent = {"(0x"}},
+    {.fault = "bitstream load fails before the registers",
+     .devices = [](auto& g, auto&) { g.ScriptDone(Bytes(7, 0)); },
+     .command = {TXDIAG_PATH, "fpga-regs", "RBF"}, .status = 1,
+     .err = {"******FPGA config failed. Error code = -104\n",
+             "txdiag: fpga-regs: bitstream load failed (error code -104)\n"},
+     .absent = {"FPGA_REG_"}},
+    {.fault = "register node that is no SPI device",
+     .command = {TXDIAG_PATH, "--fpga-device", "/dev/null", "fpga-version", "RBF"}, .status = 1,
+     .err = {"txdiag: fpga-version: cannot use /dev/null: not an SPI device\n"},
+     .absent = {"(0x"}},
+    // Refused before any device is touched.
+    {.fault = "bitstream that never ends", .command = {TXDIAG_PATH, "-y", "fpga-load", "/dev/zero"},
+     .status = 2, .err = {"txdiag: bitstream /dev/zero: not a regular file\n"},
+     .absent = {"FPGA"}},
+    {.fault = "bitstream that is a directory", .command = {TXDIAG_PATH, "fpga-regs", "/"},
+     .status = 2, .err = {"txdiag: bitstream /: not a regular file\n"}, .absent = {"FPGA"}},
+    // Every exchange of a link command counts.
+    {.fault = "bad checksum in the middle of the channel read-out",
+     .board = {.badChecksumOnExchange = 10}, .command = {kInProcess, "values"}, .status = 1,
+     .out = {"V5_CHANNEL_ANALOGUE_COMMON_BATTERY=", "V5_CHANNEL_ANALOGUE_CURRENT_FEEDBACK="},
+     .err = {"**** Checksum error\n", "txdiag: values: no reading from channel(s) 4\n"},
+     .absent = {"V5_CHANNEL_ANALOGUE_USB="}},
+    {.fault = "bad checksum on the request of a query",
+     .board = {.badChecksumOnExchange = 3}, .command = {kInProcess, "faults"}, .status = 1,
+     .err = {"txdiag: faults: fault word: 1 failed exchange(s)\n"}, .absent = {"TX status"}},
+    {.fault = "wrong acknowledgement of a reset",
+     .board = {.failAckType = M_RESET, .failAckCount = sim::kAlways}, .command = {kInProcess, "reset"},
+     .status = 1, .err = {"txdiag: reset: wrong acknowledgement: request id 131 instead of 3\n"},
+     .absent = {"reset acknowledged"}},
+    {.fault = "ready line never comes after the identity",
+     .devices = [](auto& g, auto&) { g.NeverReady(); },
+     .command = {kInProcess, "ready"}, .status = 1,
+     .out = {"*** WaitMinDelay(0) Timeout tx GetSpiRead\n"},
+     .err = {"txdiag: ready: ready report: no ready line before 2 exchange(s)\n"},
+     .absent = {"ready, fault word"}},
+    // Closed standard descriptors are not taken by device nodes.
+    {.fault = "standard output closed", .command = {TXBOOTLOAD_PATH, "-Y"},
+     .closed = kOutputClosed, .err = {kIdentity + kIdentity}},
+    {.fault = "standard output and input closed, no -Y", .command = {TXBOOTLOAD_PATH},
+     .closed = kInputClosed | kOutputClosed, .err = {kIdentity + kIdentity}},
+    {.fault = "txdiag with its standard output closed", .command = {TXDIAG_PATH, "info"},
+     .closed = kOutputClosed, .err = {kIdentity}},
+    // Lost output is a failure.
+    {.fault = "full standard output", .command = {TXDIAG_PATH, "version"},
+     .stdoutPath = "/dev/full", .status = 1,
+     .err = {"txdiag: write error on standard output: No space left on device\n"}},
+    {.fault = "full step report", .command = {TXDIAG_PATH, "--timing", "/dev/full", "fpga-keys",
+     "RBF"}, .status = 1, .out = {"keys: none pressed\n"},
+     .err = {"txdiag: fpga-keys: step report lost: No space left on device\n"}},
 };
 
 class FaultMatrix : public testing::TestWithParam<FaultRow> {};
@@ -162,12 +243,18 @@ TEST_P(FaultMatrix, RowGetsItsMessagesAndTheRunEnds) {
     row.devices(bench.gpio, registers);
     std::vector<std::string> argv = row.command;
     std::ranges::replace(argv, std::string("RBF"), dir / "fpga.rbf");
-    const ProgramRun run =
-        argv.empty() ? RunLinkUnderSignals(bench) : RunProgram(argv, row.input, row.closed);
+    const ProgramRun run = argv.empty()               ? RunLinkUnderSignals(bench)
+                           : argv[0] == kInProcess ? RunDiagOnLink(bench, argv[1])
+                               : RunProgram(argv, row.input, row.closed, nullptr, row.stdoutPath);
     std::string dialogue, l;  // the tool's standard output without the link's complaints
     for (std::istringstream lines(run.out); std::getline(lines, l);)
         if (!l.starts_with("*") && !l.starts_with("sysfs:")) dialogue += l + "\n";
-    const bool confirmed = !argv.empty() && argv[0] == TXBOOTLOAD_PATH && !row.closed;
+    const bool confirmed =
+        !argv.empty() && argv[0] == TXBOOTLOAD_PATH && (row.closed & (kInputClosed | kOutputClosed)) == 0;
+    // Only a bitstream is written to the configuration node, never a line of text.
+    const bool loads =
+        std::ranges::any_of(argv, [](const std::string& a) { return a.starts_with("fpga-"); });
+    EXPECT_TRUE(loads || bench.gpio.WriteCount() == 0) << bench.gpio.WriteCount();
     EXPECT_TRUE(!confirmed || dialogue.ends_with(kRun)) << run.out;
     EXPECT_EQ(run.status, row.status);
     for (const std::string& t : row.out) EXPECT_NE(run.out.find(t), npos) << t << run.out;

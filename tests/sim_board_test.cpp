@@ -37,10 +37,24 @@ TEST(Txsim, ExitStatusNodesAndBadOptions) {
                      "test -e /dev/fpga_config.0 || " + sysfsReady}).out, "0\n");
     // Refused before anything runs: status 2, one line on stderr.
     const std::pair<std::vector<std::string>, std::string> refused[] = {
-        {{"--fail-ioctl-from", "x"}, "bad value 'x' for --fail-ioctl-from"},
+        {{"--fail-ioctl-from", "x"},
+         "bad value 'x' for --fail-ioctl-from: give a number from 1 to 2147483647"},
+        {{"--protocol-version", "256"}, "bad value '256' for --protocol-version: give a number "
+                                        "from 0 to 255"},
+        // An identity text is never cut to its 16-byte field.
+        {{"--serial", "S123456789ABCDEF7"}, "bad value 'S123456789ABCDEF7' for --serial: at most "
+                                            "16 bytes"},
         {{"-xh"}, "unknown option -x (see --help)"},
         {{"--log"}, "option --log needs a value before --, which ends the options"},
     };
+    // Its own failures are 125 with a message, also without a temporary directory.
+    const ProgramRun noTemp =
+        RunProgram({SIM_TXSIM, "--", "/bin/true"}, "", 0, nullptr, nullptr, {"TMPDIR=/nonexistent"});
+    EXPECT_EQ(std::tie(noTemp.status, noTemp.err),
+              std::tuple(125, "txsim: cannot create a directory in /nonexistent (TMPDIR): No such "
+                              "file or directory\n"));
+    // The command gets the standard descriptors and none of the testbed's.
+    EXPECT_EQ(Txsim({"--", "/bin/sh", "-c", "ls -l /proc/$$/fd | grep -c ptmx"}).out, "0\n");
     for (auto [argv, message] : refused) {
         argv.insert(argv.end(), {"--", "/bin/echo", "ran"});
         const ProgramRun run = Txsim(argv);

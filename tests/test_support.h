@@ -106,12 +106,19 @@ struct ProgramRun {
     std::string out, err;
 };
 
+// Standard descriptors that RunProgram leaves closed (`true` closes the input).
+enum ClosedStreams : unsigned { kInputClosed = 1, kOutputClosed = 2, kErrorClosed = 4 };
+
 // Runs `argv` (a program of this build) with `input` on its standard input
-// (closed when `closeInput`) and collects its status and output; `whileRunning`
-// gets the process id. A board that never becomes ready costs seconds, not the
+// and collects its status and output; `closed` names the standard descriptors
+// it starts without, `stdoutPath` a file that takes its standard output
+// instead, `setEnv` NAME=VALUE settings of its environment. `whileRunning` gets
+// the process id. A board that never becomes ready costs seconds, not the
 // whole test timeout.
 inline ProgramRun RunProgram(std::vector<std::string> argv, const std::string& input = "",
-                             bool closeInput = false, void (*whileRunning)(pid_t) = nullptr) {
+                             unsigned closed = 0, void (*whileRunning)(pid_t) = nullptr,
+                             const char* stdoutPath = nullptr,
+                             const std::vector<std::string>& setEnv = {}) {
     std::istringstream words(SKARVIK_TEST_EMULATOR);
     const std::vector<std::string> emulator{std::istream_iterator<std::string>(words), {}};
     const auto at = std::ranges::find(argv, "--") - argv.begin() + 1;  // txsim's command
@@ -125,9 +132,15 @@ inline ProgramRun RunProgram(std::vector<std::string> argv, const std::string& i
     std::ranges::transform(argv, args.begin(), [](std::string& a) { return a.data(); });
     const pid_t pid = fork();
     if (pid == 0) {
-        if (closeInput) close(0); else dup2(open(in.c_str(), O_RDONLY), 0);
-        dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
-        dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+        const int fds[3] = {open(in.c_str(), O_RDONLY),
+                            open(stdoutPath ? stdoutPath : out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600),
+                            open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600)};
+        for (int i = 0; i < 3; ++i) dup2(fds[i], i);
+        for (int i = 0; i < 3; ++i) close(fds[i]);
+        for (int i = 0; i < 3; ++i) {
+            if (closed & (1u << i)) close(i);
+        }
+        for (const std::string& setting : setEnv) putenv(const_cast<char*>(setting.c_str()));
         alarm(15);  // still running after 15 s: the test fails with status 142
         execvp(args[0], args.data());
         _exit(127);

@@ -167,3 +167,29 @@ TEST(Txrx, QueriesReadTheirWordsOrTryTenTimesAndSaySo) {
 }
 
 }  // namespace
+
+// A caller learns from the counters whether any exchange or ready-line wait
+// of its command failed, also when a later exchange went through.
+namespace {
+
+TEST(TxrxFailureCounters, CountEveryFailedExchangeAndEveryReadyTimeout) {
+    Bench bench({.badChecksumOnExchange = 3});
+    TxSpi& link = bench.Link();
+    CapturedOutput output;
+    EXPECT_EQ(link.txrx(M_REQ_READY, 8, 8), 0);
+    EXPECT_EQ(link.txrx(M_NULL, 8, 16), 0);
+    EXPECT_EQ(std::pair(link.FailedExchanges(), link.ReadyTimeouts()), std::pair(uint64_t{0}, uint64_t{0}));
+    EXPECT_EQ(link.txrx(M_REQ_READY, 8, 8), CHECKSUM_BAD);
+    EXPECT_EQ(link.txrx(M_NULL, 8, 16), 0);  // the failure is not forgotten
+    EXPECT_EQ(link.FailedExchanges(), 1u);
+    // Fast timing against a ready line that never comes: one time-out per exchange.
+    std::array<uint8_t, kTransmitterInfoSize> info{};
+    link.GetInfo(info);
+    bench.gpio.NeverReady();
+    bench.clock.tick = 100000000;  // fewer readings until the deadline
+    link.txrx(M_NULL, 8, 8);
+    link.txrx(M_NULL, 8, 8);
+    EXPECT_EQ(std::pair(link.FailedExchanges(), link.ReadyTimeouts()), std::pair(uint64_t{1}, uint64_t{2}));
+}
+
+}  // namespace

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "answer.h"
+#include "cli.h"
 #include "device_paths.h"
 #include "tx_spi.h"
 
@@ -34,6 +35,25 @@ bool AskOperator() {
     return ReadConfirmation(stdin);
 }
 
+// --version and --help, answered before anything touches the link. The
+// options of the run itself (-h, -Y) are parsed later, after the first
+// identity, as they always were.
+bool AnswerAtOnce(int argc, char** argv) {
+    for (int i = 1; i < argc && strcmp(argv[i], "--") != 0; ++i) {
+        if (strcmp(argv[i], "--version") == 0) {
+            cli::PrintVersion("txbootload");
+            return true;
+        }
+        if (strcmp(argv[i], "--help") == 0) {
+            PrintUsage(argv[0]);
+            puts("  --help\tprint this help without talking to the transmitter");
+            puts("  --version\tprint the version");
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -41,6 +61,12 @@ int main(int argc, char** argv) {
     // initialised: the board's texts go out byte for byte (narrow %s), and
     // there is no configuration or application object. So the tool sets up
     // neither at start-up.
+
+    // A closed standard stream must not hand its number to the spidev or
+    // GPIO node: the dialogue would be written into the device. A missing
+    // standard input reads as end of input, which confirms nothing.
+    if (!cli::KeepStandardStreams()) return 0;
+    if (AnswerAtOnce(argc, argv)) return 0;
 
     bool confirmed = false;
     std::array<uint8_t, kTransmitterInfoSize> info{};

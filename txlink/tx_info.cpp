@@ -35,11 +35,11 @@ int TxSpi::GetInfo(std::span<uint8_t, kTransmitterInfoSize> out) {
     std::copy(info.bytes.begin(), info.bytes.end(), out.begin());
 
     // Each text is printed up to its NUL, and never past its own field.
-    const std::string_view product = info.Product();
-    const std::string_view revision = info.Revision();
-    const std::string_view serial = info.SerialNumber();
-    const std::string_view software = info.Software();
-    const std::string_view number = info.SoftwareNumberText();
+    const std::string_view product = info.product();
+    const std::string_view revision = info.revision();
+    const std::string_view serial = info.serialNumber();
+    const std::string_view software = info.software();
+    const std::string_view number = info.softwareNumberText();
     fprintf(stderr, "Product:%.*s\n", FieldWidth(product), product.data());
     fprintf(stderr, "Rev:    %.*s\n", FieldWidth(revision), revision.data());
     fprintf(stderr, "SNR:    %.*s\n", FieldWidth(serial), serial.data());

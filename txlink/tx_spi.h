@@ -31,11 +31,11 @@ struct TransmitterInfo {
 
     // Each text ends at its first NUL or at the end of its 16-byte field,
     // whichever comes first: a full field never runs into the next one.
-    std::string_view SerialNumber() const { return Text(kInfoSerialOffset); }
-    std::string_view Product() const { return Text(kInfoProductOffset); }
-    std::string_view Revision() const { return Text(kInfoRevisionOffset); }
-    std::string_view Software() const { return Text(kInfoSoftwareOffset); }
-    std::string_view SoftwareNumberText() const { return Text(kInfoSoftwareNumberOffset); }
+    std::string_view serialNumber() const { return Text(kInfoSerialOffset); }
+    std::string_view product() const { return Text(kInfoProductOffset); }
+    std::string_view revision() const { return Text(kInfoRevisionOffset); }
+    std::string_view software() const { return Text(kInfoSoftwareOffset); }
+    std::string_view softwareNumberText() const { return Text(kInfoSoftwareNumberOffset); }
 
 private:
     std::string_view Text(size_t offset) const;
@@ -231,6 +231,11 @@ public:
     const TxStatus& Status() const { return status; }
     uint32_t FaultWord() const { return faultWord; }
     int ErrorCount() const { return errorCount; }
+    // Exchanges that returned flags, and ready-line waits that timed out,
+    // since the link was made. Never reset, so a caller that reads them
+    // before and after a command learns whether any step of it failed.
+    uint64_t FailedExchanges() const { return failedExchanges; }
+    uint64_t ReadyTimeouts() const { return readyTimeouts; }
     bool FastTiming() const { return fastTiming; }
     int SoftwareNumber() const { return softwareNumber; }
     uint32_t TxCompletedId() const { return txCompletedId; }
@@ -280,5 +285,7 @@ private:
     bool fastTiming = false;
     int32_t softwareNumber = -1;
     int32_t errorCount = 0;
+    uint64_t failedExchanges = 0;
+    uint64_t readyTimeouts = 0;
     Clock* clockInUse = &Clock::System();
 };

@@ -23,19 +23,19 @@ wxString IdentityText(std::string_view field) {
 }  // namespace
 
 wxString TxSpi::GetUnitDescription() const {
-    return wxString::Format(L"%s/%s/%s", IdentityText(info.Product()),
-                            IdentityText(info.Revision()), IdentityText(info.SerialNumber()));
+    return wxString::Format(L"%s/%s/%s", IdentityText(info.product()),
+                            IdentityText(info.revision()), IdentityText(info.serialNumber()));
 }
 
 wxString TxSpi::GetSoftwareVersion() const {
     // The field may fill its 16 bytes without a NUL: scan a bounded copy.
-    const std::string software(info.Software());
+    const std::string software(info.software());
     unsigned major = 0;
     unsigned minor = 0;
     unsigned patch = 0;
     if (sscanf(software.c_str(), "%u.%u.%u", &major, &minor, &patch) == 3) {
-        return wxString::Format(L"%s", IdentityText(info.Software()));
+        return wxString::Format(L"%s", IdentityText(info.software()));
     }
-    return wxString::Format(L"%s(%s)", IdentityText(info.Software()),
-                            IdentityText(info.SoftwareNumberText()));
+    return wxString::Format(L"%s(%s)", IdentityText(info.software()),
+                            IdentityText(info.softwareNumberText()));
 }

@@ -80,6 +80,7 @@ int TxSpi::txrx(uint32_t type, size_t txLength, size_t rxLength) {
         flags |= MISSING_ACK;
     }
     CheckProtocolVersion(reply.version);
+    if (flags != 0) ++failedExchanges;
 
     // Bookkeeping.
     if (history.size() > 2) {
@@ -152,6 +153,7 @@ void TxSpi::WaitMinDelay(bool isOn) {
     AddNanoseconds(deadline, kReadyDeadlineNs);
     if (!WaitReadyTwice(deadline, isOn ? kReadyPollOnNs : kReadyPollNs)) {
         printf("*** WaitMinDelay(%d) Timeout tx GetSpiRead\n", isOn ? 1 : 0);
+        ++readyTimeouts;
     }
 }
 

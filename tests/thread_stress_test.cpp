@@ -1,0 +1,152 @@
+// The parts of the library that other threads may share, used from many
+// threads at once (the ThreadSanitizer run reports every unguarded access):
+// one FPGAReg, the device registry, and timers each owned by its thread.
+#include <thread>
+
+#include "device.h"
+#include "event_timeline.h"
+#include "fake_clock.h"
+#include "fpga_reg.h"
+#include "fpga_support.h"
+#include "lap_timer.h"
+
+namespace {
+
+constexpr int kThreads = 16;
+
+// Twelve threads set bits of seven registers while four read every register
+// into the shadow, dump it, read the inputs and scan the keys. The readers
+// that use primitives hold the object's mutex, as callers must. Afterwards
+// the shadow holds what the FPGA holds in every register the setters own,
+// and every dump came out whole.
+TEST(ThreadStress, RegisterSettersWithReadsDumpsAndInputs) {
+    REQUIRE_MOCK_ENVIRONMENT();
+    sim::FpgaRegisterModel fpga;
+    sim::Testbed testbed;
+    ASSERT_TRUE(testbed.AddFpgaRegisterDevice(fpga)) << testbed.LastError();
+    FakeClock clock;  // only the start-up sleeps on it, on this thread
+    std::unique_ptr<FPGAReg> owner;
+    Printed([&] { owner = std::make_unique<FPGAReg>(sim::kFpgaRegisterPath, "/no/such.rbf", clock); });
+    FPGAReg& reg = *owner;
+    fpga.PressKey(1, 3);
+
+    constexpr int kRounds = 30;
+    using Step = std::function<void(int)>;
+    const std::vector<Step> setters = {
+        [&](int i) { reg.SetReg28Bit0(i % 2); },
+        [&](int i) { reg.SetReg28Bit1(i % 3 == 0); },
+        [&](int i) { reg.SetReg28Bit2(i % 5 < 2); },
+        [&](int i) { reg.SetReg8(i); },
+        [&](int i) { reg.SetDcdcCtrlLow(i & 1, i & 2, i & 4, i & 8); },
+        [&](int i) { i % 2 ? reg.SetClkDivBit4() : reg.ClearClkDivBit4(); },
+        [&](int i) { reg.SetAdcCtrlHigh(i & 1, i & 2, i & 4, i & 8); },
+        [&](int i) { reg.SetAdcCtrlLow(i & 8, i & 4, i & 2, i & 1); },
+        [&](int i) { reg.SetAdcEnable(i * 257); },
+        [&](int i) { reg.SetCtrlBit1(i % 2); },
+        [&](int i) { reg.SetExtOutBit6(i % 2); },
+        [&](int) { reg.StrobeCtrlBit7(); },
+    };
+    const std::vector<Step> readers = {
+        [&](int) { wxMutexLocker lock(reg.Mutex()); reg.ReadAllRegs(); },
+        [&](int) { wxMutexLocker lock(reg.Mutex()); reg.DumpRegs(); },
+        [&](int) {
+            bool in[4];
+            reg.ReadExtIn(&in[0], &in[1], &in[2], &in[3]);
+            reg.IsStatusBit4Clear();
+        },
+        [&](int) {
+            uint8_t lines[2], keys = 0;
+            EXPECT_EQ(reg.ScanKeyboard(&lines[0], &lines[1]), 0);
+            EXPECT_EQ(lines[0], 1 << 3);  // the held key: input line 3 ...
+            EXPECT_EQ(lines[1], 1 << 1);  // ... on output line 1
+            wxMutexLocker lock(reg.Mutex());
+            reg.ReadKeybIn(&keys);
+        },
+    };
+    ASSERT_EQ(setters.size() + readers.size(), size_t{kThreads});
+    const std::string printed = Printed([&] {
+        std::vector<std::jthread> threads;
+        for (const auto* steps : {&setters, &readers})
+            for (const Step& step : *steps)
+                threads.emplace_back([&step] { for (int i = 1; i <= kRounds; ++i) step(i); });
+    });
+    const auto shadow = reg.ShadowCopy();
+    const auto held = fpga.Registers();
+    for (int index : std::initializer_list<int>{8, FPGA_REG_DCDC_CTRL, FPGA_REG_CLK_DIV, FPGA_REG_ADC_CTRL,
+                      FPGA_REG_ADC_ENL, FPGA_REG_ADC_ENH, 28})
+        EXPECT_EQ(shadow[index], held[index]) << "register " << index;
+    size_t dumps = 0, lines = 0;
+    for (size_t at = 0; (at = printed.find("FPGA_REG_FPGA_CTRL   = ", at)) != std::string::npos; ++at)
+        ++dumps;
+    for (size_t at = 0; (at = printed.find("FPGA_REG_", at)) != std::string::npos; ++at) ++lines;
+    EXPECT_EQ(dumps, size_t{kRounds});
+    EXPECT_EQ(lines, size_t{kRounds} * 16);
+}
+
+// Each thread makes devices under its own name and under one name all of
+// them share, finds its own, lists them all and destroys its devices. The
+// registry ends empty.
+TEST(ThreadStress, RegistryCreatedSearchedListedAndDestroyed) {
+    const std::string printed = Printed([] {
+        std::vector<std::jthread> threads;
+        for (int t = 0; t < kThreads; ++t) {
+            threads.emplace_back([t] {
+                const std::wstring own = L"Worker" + std::to_wstring(t);
+                for (int i = 0; i < 150; ++i) {
+                    Device mine(own.c_str(), i);
+                    auto shared = std::make_unique<Device>(L"Shared", t);
+                    EXPECT_EQ(Device::Find(own.c_str()), &mine);
+                    Device::Find(L"Shared");
+                    if (i % 25 == 0) Device::ListDevices();
+                    shared.reset();
+                }
+                EXPECT_EQ(Device::Find(own.c_str()), nullptr);
+            });
+        }
+    });
+    EXPECT_EQ(Printed(Device::ListDevices), "DEVICES:\nDEVICES END");
+    // Every listing came out whole: a heading and an end for each of the 96.
+    size_t headings = 0, ends = 0;
+    for (size_t at = 0; (at = printed.find("DEVICES:\n", at)) != std::string::npos; ++at) ++headings;
+    for (size_t at = 0; (at = printed.find("DEVICES END", at)) != std::string::npos; ++at) ++ends;
+    EXPECT_EQ(headings, size_t{kThreads} * 6);
+    EXPECT_EQ(ends, size_t{kThreads} * 6);
+}
+
+// Timers on the real clock, one lap timer and one event timeline per
+// thread, each writing its own report: every report has its own lines only.
+TEST(ThreadStress, TimersEachOwnedByItsThread) {
+    ScratchDir dir;
+    constexpr int kMarks = 200;
+    {
+        std::vector<std::jthread> threads;
+        for (int t = 0; t < 8; ++t) {
+            threads.emplace_back([&, t] {
+                LapTimer timer;
+                const std::string report = dir / ("report" + std::to_string(t));
+                EventTimeline timeline(report.c_str());  // keeps the pointer
+                for (int i = 0; i < kMarks; ++i) {
+                    timer.Mark();
+                    timeline.AddEvent("thread " + std::to_string(t));
+                }
+                FILE* out = fopen((dir / ("laps" + std::to_string(t))).c_str(), "w");
+                ASSERT_NE(out, nullptr);
+                timer.printLaps(out);
+                fclose(out);
+                timeline.writeReport(nullptr);
+            });
+        }
+    }
+    for (int t = 0; t < 8; ++t) {
+        const std::string laps = sim::ReadFile(dir / ("laps" + std::to_string(t)));
+        EXPECT_EQ(std::count(laps.begin(), laps.end(), '\n'), kMarks);
+        std::ifstream report(dir / ("report" + std::to_string(t)));
+        std::string line;
+        int count = 0;
+        for (; std::getline(report, line); ++count)
+            EXPECT_TRUE(line.ends_with("\tthread " + std::to_string(t))) << line;
+        EXPECT_EQ(count, kMarks);
+    }
+}
+
+}  // namespace
