@@ -21,7 +21,7 @@ ASAN_ENV = ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=1:abort_on_error=0
 TSAN_ENV = TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/cmake/tsan.supp
 
 .PHONY: all deps build check demo bench clean armhf armhf-build package check-packages \
-        sanitize asan tsan memcheck fuzz fuzz-regression fuzz-coverage
+        sanitize asan tsan memcheck fuzz fuzz-regression fuzz-coverage sweep sweep-ci soak
 
 all: build
 
@@ -95,6 +95,25 @@ fuzz-regression:
 fuzz-coverage:
 	./scripts/install-deps fuzz
 	./scripts/fuzz-coverage $(FUZZ_BUILD) build-fuzz-cov
+
+# Fault sweep: every system call of every flow of the tools fails once, on
+# the ASan build; the summary table goes to docs/reliability.md, each failed
+# point to $(ASAN_BUILD)/sweep-failures.txt. sweep-ci runs every 25th point.
+SWEEP_EVERY ?= 25
+
+sweep sweep-ci: deps
+	./scripts/install-deps sweep
+	cmake -S . -B $(ASAN_BUILD) -DSKARVIK_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=Debug
+	cmake --build $(ASAN_BUILD) -j $(JOBS) --target txsim txdiag txbootload
+	./scripts/sweep --build $(ASAN_BUILD) --failures $(ASAN_BUILD)/sweep-failures.txt \
+	    $(if $(filter sweep-ci,$@),--every $(SWEEP_EVERY),--table docs/reliability.md)
+
+# Soak: a million exchanges in-process (legacy and fast timing), 100,000 on
+# the emulated board, 10,000 bitstream loads and a million register
+# operations, each flat in memory, descriptors and heap; the figures go to
+# docs/reliability.md.
+soak:
+	BENCH_BUILD=$(CURDIR)/build-bench ./scripts/soak docs/reliability.md
 
 # Benchmarks: their own build directory, so that `make check` stays as it was.
 bench:

@@ -61,6 +61,11 @@ void GpioDeviceModel::NeverReady() {
     level = 1;
 }
 
+void GpioDeviceModel::KeepRequests(bool keep) {
+    std::lock_guard lock(mutex);
+    keepRequests = keep;
+}
+
 int GpioDeviceModel::Handle(unsigned long request, uint8_t* arg, size_t argLength, int* err) {
     int dummy = 0;
     if (err == nullptr) err = &dummy;
@@ -89,7 +94,7 @@ int GpioDeviceModel::Handle(unsigned long request, uint8_t* arg, size_t argLengt
         for (size_t i = 0; i < kGpioPinRecordSize - 1 && arg[i] != 0; ++i) {
             name.push_back(static_cast<char>(arg[i]));
         }
-        pinRequests.push_back(PinRequest{nr, std::move(name)});
+        if (keepRequests) pinRequests.push_back(PinRequest{nr, std::move(name)});
     }
     if (nr == kGpioPreparePin) {
         ++prepareCount;
@@ -109,7 +114,7 @@ int GpioDeviceModel::Handle(unsigned long request, uint8_t* arg, size_t argLengt
         arg[kGpioPinRecordSize - 1] = pinLevel;
         return 0;
     }
-    switches.push_back(SwitchRequest{nr, arg[0]});
+    if (keepRequests) switches.push_back(SwitchRequest{nr, arg[0]});
     return 0;
 }
 

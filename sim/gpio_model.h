@@ -63,6 +63,9 @@ public:
     void SetGetPinResult(int result);
     // The ready line never becomes ready: level 1 forever, script dropped.
     void NeverReady();
+    // Whether pin and switch requests are kept for PinRequests() and
+    // Switches() (the default); a long run turns it off to stay flat.
+    void KeepRequests(bool keep);
 
     // Handles one request; `arg` points to the caller's argument bytes
     // (6 bytes for the pin record, 1 for a switch byte). Returns the ioctl
@@ -115,6 +118,7 @@ private:
     int getPinResult = 0;
     int getPinCount = 0;
     int prepareCount = 0;
+    bool keepRequests = true;
     std::vector<PinRequest> pinRequests;
     std::vector<SwitchRequest> switches;
 

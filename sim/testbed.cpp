@@ -1,5 +1,7 @@
 #include "testbed.h"
 
+#include "node_faults.h"
+
 #include <dlfcn.h>
 #include <linux/spi/spidev.h>
 #include <sys/ioctl.h>
@@ -56,6 +58,16 @@ bool WriteArg(UMockdevIoctlData* arg, T value) {
     if (!data) return false;
     // Modified local copies are synced back to the caller on completion.
     std::memcpy(data->data, &value, sizeof(T));
+    return true;
+}
+
+// Counts the call for the fault sweep; when the sweep fails it, completes it
+// with its error and returns true (the handler is done).
+bool FailedBySweep(UMockdevIoctlClient* client, const char* node, NodeCall call,
+                   bool canShorten, CallVerdict* verdict) {
+    *verdict = CountNodeCall(node, call, canShorten);
+    if (!verdict->fail) return false;
+    umockdev_ioctl_client_complete(client, -1, verdict->error);
     return true;
 }
 
@@ -142,12 +154,18 @@ gboolean OnSpidevIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer
     long result = 0;
     int err = 0;
     (request == SPI_IOC_MESSAGE(1) ? spiTransfersHandled : spiSetupHandled)++;
+    CallVerdict verdict;
+    if (FailedBySweep(client, kSpidevPath, NodeCall::Ioctl, request == SPI_IOC_MESSAGE(1),
+                      &verdict)) {
+        return TRUE;
+    }
     if (request == SPI_IOC_MESSAGE(1)) {
         result = SpiMessage(board, arg, &err);
     } else if (!SpiSetupIoctl(board, request, arg, &err)) {
         err = ENOTTY;
     }
     if (err != 0) result = -1;
+    if (verdict.shorten && result > 0) --result;
     umockdev_ioctl_client_complete(client, result, err);
     return TRUE;
 }
@@ -157,6 +175,8 @@ gboolean OnGpioIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer u
     const gulong request = umockdev_ioctl_client_get_request(client);
     const size_t need = GpioDeviceModel::ArgLength(request);
     gpioHandled++;
+    CallVerdict verdict;
+    if (FailedBySweep(client, kGpioDevicePath, NodeCall::Ioctl, false, &verdict)) return TRUE;
 
     int err = 0;
     int result = 0;
@@ -176,8 +196,14 @@ gboolean OnGpioIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer u
 gboolean OnGpioWrite(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer user) {
     auto& gpio = *static_cast<GpioDeviceModel*>(user);
     UMockdevIoctlData* data = umockdev_ioctl_client_get_arg(client);  // borrowed
+    size_t length = data->data_len;
+    CallVerdict verdict;
+    if (FailedBySweep(client, kGpioDevicePath, NodeCall::Write, length > 1, &verdict)) {
+        return TRUE;
+    }
+    if (verdict.shorten) --length;  // the node takes one byte less
     int err = 0;
-    const long result = gpio.Write(data->data, data->data_len, &err);
+    const long result = gpio.Write(data->data, length, &err);
     umockdev_ioctl_client_complete(client, result, err);
     return TRUE;
 }
@@ -222,12 +248,18 @@ gboolean OnRegisterIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpoint
 
     long result = 0;
     int err = 0;
+    CallVerdict verdict;
+    if (FailedBySweep(client, kFpgaRegisterPath, NodeCall::Ioctl,
+                      request == SPI_IOC_MESSAGE(2), &verdict)) {
+        return TRUE;
+    }
     if (request == SPI_IOC_MESSAGE(2)) {
         result = RegisterMessage(fpga, arg, &err);
     } else if (!SpiSetupIoctl(fpga, request, arg, &err)) {
         err = ENOTTY;
     }
     if (err != 0) result = -1;
+    if (verdict.shorten && result > 0) --result;
     umockdev_ioctl_client_complete(client, result, err);
     return TRUE;
 }
@@ -278,6 +310,8 @@ struct Testbed::Impl {
 };
 
 Testbed::Testbed() : impl(std::make_unique<Impl>()) {
+    // Before umockdev starts its worker thread: this may set LD_PRELOAD.
+    LoadNodeFaults();
     // Creating the testbed points UMOCKDEV_DIR at its temporary root, which is
     // what the preload library of this process and its children follows.
     impl->testbed = umockdev_testbed_new();

@@ -1,0 +1,153 @@
+// The fault sweep's setting on the emulated nodes: exactly the chosen call of
+// the chosen kind on the chosen node fails with the errno asked for, or moves
+// one byte less, and every counted call is logged. If the setting stopped
+// working, every run of the sweep would look like the clean one and pass.
+#include <linux/spi/spidev.h>
+#include <sys/ioctl.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "call_fault.h"
+#include "gpio_model.h"
+#include "test_support.h"
+#include "unique_fd.h"
+
+namespace {
+
+// The setting in the environment while a testbed reads it; LD_PRELOAD as it was.
+struct SweepSetting {
+    SweepSetting(const char* fault, const std::string& log) {
+        const char* preload = std::getenv("LD_PRELOAD");
+        savedPreload = preload != nullptr ? preload : "";
+        setenv("TXSIM_FAIL_CALL", fault, 1);
+        setenv("TXSIM_CALL_LOG", log.c_str(), 1);
+    }
+    ~SweepSetting() {
+        unsetenv("TXSIM_FAIL_CALL");
+        unsetenv("TXSIM_CALL_LOG");
+        setenv("LD_PRELOAD", savedPreload.c_str(), 1);
+    }
+    std::string savedPreload;
+};
+
+long Transfer(int fd, size_t length) {
+    uint8_t tx[88] = {};
+    uint8_t rx[88] = {};
+    spi_ioc_transfer t{};
+    t.tx_buf = reinterpret_cast<uintptr_t>(tx);
+    t.rx_buf = reinterpret_cast<uintptr_t>(rx);
+    t.len = static_cast<uint32_t>(length);
+    return ioctl(fd, SPI_IOC_MESSAGE(1), &t);
+}
+
+}  // namespace
+
+TEST(CallFault, ParsesTheSettingAndRefusesAnythingElse) {
+    struct Row {
+        const char* text;
+        bool ok;
+        sim::NodeCall call;
+        long index;
+        int error;
+    };
+    const Row rows[] = {
+        {"/dev/spidev0.1 ioctl 7 EINTR", true, sim::NodeCall::Ioctl, 7, EINTR},
+        {"/dev/fpga_config.0 write 2 short", true, sim::NodeCall::Write, 2, 0},
+        {"/dev/spidev1.0 open 1 EBUSY", true, sim::NodeCall::Open, 1, EBUSY},
+        {"heap alloc 1 ENOMEM", true, sim::NodeCall::Alloc, 1, ENOMEM},
+        {"/dev/spidev0.1 ioctl 0 EIO", false, {}, 0, 0},     // calls count from 1
+        {"/dev/spidev0.1 ioctl 3 EPERM", false, {}, 0, 0},   // not an error of the sweep
+        {"/dev/spidev0.1 poll 3 EIO", false, {}, 0, 0},
+        {"/dev/spidev0.1 ioctl 3", false, {}, 0, 0},
+        {"/dev/spidev0.1 ioctl 3 EIO more", false, {}, 0, 0},
+    };
+    for (const Row& row : rows) {
+        sim::CallFault fault;
+        ASSERT_EQ(sim::ParseCallFault(row.text, &fault), row.ok) << row.text;
+        if (!row.ok) continue;
+        EXPECT_EQ(fault.call, row.call) << row.text;
+        EXPECT_EQ(fault.index, row.index) << row.text;
+        EXPECT_EQ(fault.error, row.error) << row.text;
+    }
+    sim::CallFault fault;
+    EXPECT_FALSE(sim::ParseCallFault(nullptr, &fault));
+    EXPECT_STREQ(sim::EmulatedNodeOf("/tmp/umockdev.Ab12/dev/spidev0.1"), "/dev/spidev0.1");
+    EXPECT_EQ(sim::EmulatedNodeOf("/dev/spidev0.11"), nullptr);
+}
+
+TEST(CallFault, FailsOnlyTheChosenIoctlOfTheChosenNode) {
+    REQUIRE_MOCK_ENVIRONMENT();
+    ScratchDir dir;
+    SweepSetting setting("/dev/spidev0.1 ioctl 2 EAGAIN", dir / "calls");
+    sim::TxBoardModel board;
+    sim::Testbed testbed;
+    ASSERT_TRUE(testbed.AddSpidev(board)) << testbed.LastError();
+
+    UniqueFd fd(open(kSpidevPath, O_RDWR));
+    ASSERT_TRUE(fd.valid());
+    uint8_t mode = 1;
+    EXPECT_EQ(ioctl(fd.get(), SPI_IOC_WR_MODE, &mode), 0);
+    mode = 0;
+    errno = 0;
+    EXPECT_EQ(ioctl(fd.get(), SPI_IOC_RD_MODE, &mode), -1);
+    EXPECT_EQ(errno, EAGAIN);
+    EXPECT_EQ(ioctl(fd.get(), SPI_IOC_RD_MODE, &mode), 0);
+    EXPECT_EQ(mode, 1);
+    EXPECT_EQ(Transfer(fd.get(), 8), 8);
+    EXPECT_EQ(sim::ReadFile(dir / "calls"),
+              "/dev/spidev0.1 ioctl 1 -\n/dev/spidev0.1 ioctl 2 -\n"
+              "/dev/spidev0.1 ioctl 3 -\n/dev/spidev0.1 ioctl 4 bytes\n");
+}
+
+TEST(CallFault, ShortensTheChosenTransferOrWrite) {
+    REQUIRE_MOCK_ENVIRONMENT();
+    ScratchDir dir;
+    {
+        SweepSetting setting("/dev/spidev0.1 ioctl 1 short", dir / "calls");
+        sim::TxBoardModel board;
+        sim::Testbed testbed;
+        ASSERT_TRUE(testbed.AddSpidev(board)) << testbed.LastError();
+        UniqueFd fd(open(kSpidevPath, O_RDWR));
+        EXPECT_EQ(Transfer(fd.get(), 88), 87);
+        EXPECT_EQ(Transfer(fd.get(), 88), 88);
+    }
+    SweepSetting setting("/dev/fpga_config.0 write 1 short", dir / "calls");
+    sim::GpioDeviceModel gpio;
+    sim::Testbed testbed;
+    ASSERT_TRUE(testbed.AddGpioDevice(gpio)) << testbed.LastError();
+    UniqueFd fd(open(kGpioDevicePath, O_RDWR));
+    const uint8_t bytes[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    EXPECT_EQ(write(fd.get(), bytes, sizeof bytes), 9);
+    EXPECT_EQ(gpio.Bitstream(), Bytes(bytes, bytes + 9));
+}
+
+// Opens happen in the command's process: txsim preloads the library that
+// counts and fails them there.
+TEST(CallFault, FailsTheChosenOpenInTheCommandUnderTxsim) {
+    if (std::string(SKARVIK_TEST_EMULATOR) != "") {
+        GTEST_SKIP() << "the host's shell cannot preload the target's library";
+    }
+    ScratchDir dir;
+    const std::vector<std::string> command = {
+        SIM_TXSIM, "--", "/bin/sh", "-c",
+        "exec 3<>/dev/spidev0.1 4<>/dev/spidev0.1 && exec 5<>/dev/spidev1.0 6<>/dev/spidev1.0"};
+    {
+        SweepSetting setting("/dev/spidev1.0 open 2 EBUSY", dir / "calls");
+        const ProgramRun run = RunProgram(command);
+        EXPECT_NE(run.status, 0);
+        EXPECT_NE(run.err.find("busy"), std::string::npos) << run.err;
+    }
+    // Counted per node. How often the shell closes what it opened depends on
+    // the descriptors it is given, so only the opens are compared.
+    std::istringstream log(sim::ReadFile(dir / "calls"));
+    std::string opens;
+    for (std::string line; std::getline(log, line);) {
+        if (line.find(" open ") != std::string::npos) opens += line + "\n";
+    }
+    EXPECT_EQ(opens,
+              "/dev/spidev0.1 open 1 -\n/dev/spidev0.1 open 2 -\n"
+              "/dev/spidev1.0 open 1 -\n/dev/spidev1.0 open 2 -\n");
+    SweepSetting setting("/dev/spidev1.0 open 3 EBUSY", dir / "calls");
+    EXPECT_EQ(RunProgram(command).status, 0);
+}
