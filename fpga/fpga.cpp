@@ -52,7 +52,7 @@ int RunHandshakeAndData(ConfigNode& port, int rbfFd, uint8_t* buffer, Clock& clo
     if ((result = port.Drive(kFpgaConfigOutput7, 0)) < 0) return result;
     if ((result = port.Drive(kFpgaConfigOutput8, 0)) < 0) return result;
 
-    clock.Sleep(50000);
+    clock.Sleep(50000);  // output 8 low settles
     if ((result = port.Read(kFpgaConfigStatusInput, &level)) < 0) return result;
     if (level != 0) return kFpgaStatusAfterReset;
     level = 0;
@@ -63,7 +63,7 @@ int RunHandshakeAndData(ConfigNode& port, int rbfFd, uint8_t* buffer, Clock& clo
     int polled = PollInput(port, kFpgaConfigStatusInput, &result, clock);
     if (polled < 0) return polled;
     if (polled == 0) return kFpgaStatusNeverSet;
-    clock.Sleep(50000);
+    clock.Sleep(50000);  // before the first chunk
 
     for (;;) {
         ssize_t count;
@@ -99,7 +99,7 @@ int FPGA::downloadBitstream(ConfigNode& port, int rbfFd, Clock& clock) {
     }
     // Whatever happened, leave the lines in their resting state.
     port.Drive(kFpgaConfigOutput8, 1);
-    port.Drive(kFpgaConfigOutput7, 0);
+    port.Drive(kFpgaConfigOutput7, 0);  // resting low
     port.Drive(kFpgaConfigOutput10, 0);
     port.Drive(kFpgaConfigOutput9, 0);
     return result;

@@ -201,8 +201,8 @@ int FPGAReg::SetExtOutBit7(bool on) {
 
 int FPGAReg::SetDcdcCtrlLow(bool a, bool b, bool c, bool d) {
     wxMutexLocker lock(mutex);
-    return UpdateShadowAndWrite(FPGA_REG_DCDC_CTRL, 0x0F,
-                                BitIf(a, 0) | BitIf(b, 1) | BitIf(c, 2) | BitIf(d, 3));
+    const uint8_t dcdc = BitIf(a, 0) | BitIf(b, 1) | BitIf(c, 2) | BitIf(d, 3);
+    return UpdateShadowAndWrite(FPGA_REG_DCDC_CTRL, 0x0F, dcdc);
 }
 
 int FPGAReg::SetClkDivBit4() {
@@ -226,8 +226,8 @@ int FPGAReg::SetAdcCtrlHigh(bool a, bool b, bool c, bool d) {
 
 int FPGAReg::SetAdcCtrlLow(bool a, bool b, bool c, bool d) {
     wxMutexLocker lock(mutex);
-    return UpdateShadowAndWrite(FPGA_REG_ADC_CTRL, 0x0F,
-                                BitIf(a, 0) | BitIf(b, 1) | BitIf(c, 2) | BitIf(d, 3));
+    const uint8_t adc = BitIf(a, 0) | BitIf(b, 1) | BitIf(c, 2) | BitIf(d, 3);
+    return UpdateShadowAndWrite(FPGA_REG_ADC_CTRL, 0x0F, adc);
 }
 
 int FPGAReg::SetAdcEnable(int32_t mask) {

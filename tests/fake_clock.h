@@ -17,12 +17,18 @@ inline int64_t NanosecondsBetween(const timespec& a, const timespec& b) {
 // `pauses`: each pause waited out, from the reading that armed it; `sleeps`:
 // each relative sleep.
 struct FakeClock final : Clock {
-    timespec Now() override { return AddNanoseconds(now, tick), last = now; }
+    timespec Now() override {
+        AddNanoseconds(now, tick);
+        return last = now;
+    }
     void SleepUntil(const timespec& deadline) override {
         pauses.push_back(NanosecondsBetween(last, deadline));
         if (!TimeReached(now, deadline)) now = deadline;
     }
-    void Sleep(int64_t ns) override { sleeps.push_back(ns), AddNanoseconds(now, ns); }
+    void Sleep(int64_t ns) override {
+        sleeps.push_back(ns);
+        AddNanoseconds(now, ns);
+    }
     int64_t tick = 1000;
     timespec now = MonotonicNow(), last = now;
     std::vector<int64_t> pauses, sleeps;

@@ -36,22 +36,33 @@ struct RegBench {
     std::unique_ptr<FPGAReg> reg;
 };
 
-// Start-up; single transfers carry command and data; whole-file transfers
-// stop at the first failure; the dump shows the shadow; the ready wait polls
-// the status; the current instance; a closed object.
-TEST(FpgaRegAccess, StartUpTransfersDumpReadyWaitAndClosedObject) {
+TEST(FpgaRegAccess, StartUpWaits30MsAfterTheLoadAndSetsUpMode1At800KHz) {
     RegBench bench;
-    FPGAReg& reg = *bench.reg;
     EXPECT_EQ(bench.clock.sleeps, std::vector<int64_t>{30000000});
     EXPECT_EQ(bench.fpga.Mode(), 1);
     EXPECT_EQ(bench.fpga.MaxSpeedHz(), 800000u);
-    uint8_t value = 0;
-    EXPECT_EQ(reg.WriteReg(5, 0xAB) + reg.ReadReg(5, &value), 4);  // `value` checked below
-    EXPECT_EQ(bench.Sent(), (Writes{{0x85, 0xAB}, {0x45, 0x00}}));
+}
 
+TEST(FpgaRegAccess, AWriteAndAReadCarryTheirCommandAndDataBytes) {
+    RegBench bench;
+    bench.fpga.SetRegister(5, 0x3C);
+    uint8_t value = 0;
+    EXPECT_EQ(bench.reg->WriteReg(5, 0xAB), 2);
+    EXPECT_EQ(bench.reg->ReadReg(5, &value), 2);
+    EXPECT_EQ(value, 0xAB);
+    EXPECT_EQ(bench.Sent(), (Writes{{0x85, 0xAB}, {0x45, 0x00}}));
+}
+
+// Register i holds 0xA0 + i, the signature register its signature.
+RegBench& DistinctRegisters(RegBench& bench) {
     for (int i = 0; i < 32; ++i) bench.fpga.SetRegister(i, 0xA0 + i);
-    EXPECT_EQ(reg.ReadAllRegs(), 2);
-    EXPECT_EQ(Printed([&] { reg.DumpRegs(); }),  // register 30 reads the signature
+    return bench;
+}
+
+TEST(FpgaRegAccess, TheDumpShowsTheNamedRegistersAsReadIntoTheShadow) {
+    RegBench bench;
+    EXPECT_EQ(DistinctRegisters(bench).reg->ReadAllRegs(), 2);
+    EXPECT_EQ(Printed([&] { bench.reg->DumpRegs(); }),
               "FPGA_REG_FPGA_CTRL   = a0\nFPGA_REG_FPGA_STATUS = a1\n"
               "FPGA_REG_INT_MASK    = a2\nFPGA_REG_INT_SRC     = a3\n"
               "FPGA_REG_DCDC_CTRL   = b2\nFPGA_REG_CLK_DIV     = b3\n"
@@ -60,57 +71,83 @@ TEST(FpgaRegAccess, StartUpTransfersDumpReadyWaitAndClosedObject) {
               "FPGA_REG_EXT_OUT     = ad\nFPGA_REG_KEYB_IN     = 1f\n"
               "FPGA_REG_KEYB_OUT    = bb\nFPGA_REG_FPGA_VER    = bd\n"
               "FPGA_REG_TEST_RD     = 95\nFPGA_REG_TEST_WR     = bf\n");
-    bench.fpga.ClearTransfers();
-    EXPECT_EQ(reg.WriteAllRegs(), 2);
-    EXPECT_EQ(bench.fpga.Transfers().size(), 32u);
+}
 
+TEST(FpgaRegAccess, WriteAllRegsWritesAll32RegistersFromTheShadow) {
+    RegBench bench;
+    DistinctRegisters(bench).reg->ReadAllRegs();
+    bench.fpga.ClearTransfers();
+    EXPECT_EQ(bench.reg->WriteAllRegs(), 2);
+    EXPECT_EQ(bench.fpga.Transfers().size(), 32u);
+}
+
+TEST(FpgaRegAccess, WholeFileTransfersStopAtTheFirstFailureAndSaySo) {
+    RegBench bench;
+    DistinctRegisters(bench).reg->ReadAllRegs();
     bench.fpga.ClearTransfers();
     bench.fpga.FailRegister(7);
-    EXPECT_EQ(Printed([&] { EXPECT_LT(reg.WriteAllRegs() + reg.ReadAllRegs(), 0); }),
+    EXPECT_EQ(Printed([&] { EXPECT_LT(bench.reg->WriteAllRegs(), 0); }),
               "Exception: fpga_reg:241 FPGAReg::WriteReg failed\n"
-              "Exception: fpga_reg:285 FPGAReg::WriteAllRegs() Failed!\n"
+              "Exception: fpga_reg:285 FPGAReg::WriteAllRegs() Failed!\n");
+    EXPECT_EQ(Printed([&] { EXPECT_LT(bench.reg->ReadAllRegs(), 0); }),
               "Exception: fpga_reg:172 FPGAReg::ReadReg failed\n"
               "Exception: fpga_reg:267 FPGAReg::ReadAllRegs() Failed!\n");
     Writes expected;
     for (int i = 0; i <= 7; ++i) expected.emplace_back(0x80 + i, 0xA0 + i);
     for (int i = 0; i <= 7; ++i) expected.emplace_back(0x40 + i, 0);
     EXPECT_EQ(bench.Sent(), expected);
+}
 
-    // Statuses read in turn, mask, tries: the result, the reads and the message.
-    // Each status scripted is read once.
-    const auto wait = [&](Bytes statuses, uint8_t mask, int tries, bool ready, const char* text) {
-        bench.fpga.ClearTransfers();
-        bench.fpga.ScriptStatus(statuses);
-        EXPECT_EQ(Printed([&] { EXPECT_EQ(reg.WaitReady(mask, tries), ready); }), text);
-        EXPECT_EQ(bench.Sent(), Writes(statuses.size(), {0x41, 0x00}));
-    };
-    wait({}, 0x01, 0, false, "*** FPGAReg::WaitReady TIMEOUT 0x01 0x00\n");
-    wait({0x01, 0x03, 0x02}, 0x01, 5, true, "");
-    wait({0x13, 0x13}, 0x10, 2, false, "*** FPGAReg::WaitReady TIMEOUT 0x10 0x13\n");
+// The statuses read in turn, mask, tries: the result, the message, and one
+// read of register 1 per status scripted.
+void CheckReadyWait(const Bytes& statuses, uint8_t mask, int tries, bool ready, const char* text) {
+    RegBench bench;
+    bench.fpga.ScriptStatus(statuses);
+    EXPECT_EQ(Printed([&] { EXPECT_EQ(bench.reg->WaitReady(mask, tries), ready); }), text);
+    EXPECT_EQ(bench.Sent(), Writes(statuses.size(), {0x41, 0x00}));
+}
 
-    // A newer object, without its register device: the current instance
-    // until any of them goes, and closed, so that it does nothing.
-    RegBench closed(false);
-    EXPECT_EQ(FPGAReg::GetInstance(), closed.reg.get());
-    bench.reg.reset();
+TEST(FpgaRegAccess, TheReadyWaitEndsAtTheFirstStatusWithTheMaskedBitsClear) {
+    CheckReadyWait({0x01, 0x03, 0x02}, 0x01, 5, true, "");
+}
+
+TEST(FpgaRegAccess, TheReadyWaitTimesOutWithTheMaskAndTheLastStatus) {
+    CheckReadyWait({}, 0x01, 0, false, "*** FPGAReg::WaitReady TIMEOUT 0x01 0x00\n");
+    CheckReadyWait({0x13, 0x13}, 0x10, 2, false, "*** FPGAReg::WaitReady TIMEOUT 0x10 0x13\n");
+}
+
+TEST(FpgaRegAccess, TheNewestObjectIsTheCurrentInstanceUntilAnyIsDestroyed) {
+    RegBench older;
+    RegBench newer(false);
+    EXPECT_EQ(FPGAReg::GetInstance(), newer.reg.get());
+    older.reg.reset();
     EXPECT_EQ(FPGAReg::GetInstance(), nullptr);
-    EXPECT_EQ(Printed([&] { EXPECT_TRUE(closed.reg->WaitReady(0x01, 3)); }), "");
-    EXPECT_EQ(closed.reg->ReadReg(5, &value) + closed.reg->WriteReg(5, 1), 0);
-    EXPECT_EQ(closed.reg->WriteAllRegs() + closed.reg->ReadAllRegs(), 0);
-    EXPECT_EQ(value, 0xAB);  // as read back at first, untouched since
+}
 
-    // The read-back rule: register, written, read back, whether they match.
+TEST(FpgaRegAccess, AnObjectWithoutItsDeviceSendsNothingAndLeavesTheReadByteAlone) {
+    RegBench closed(false);
+    uint8_t value = 0xAB;
+    EXPECT_EQ(Printed([&] { EXPECT_TRUE(closed.reg->WaitReady(0x01, 3)); }), "");
+    EXPECT_EQ(closed.reg->ReadReg(5, &value), 0);
+    EXPECT_EQ(closed.reg->WriteReg(5, 1), 0);
+    EXPECT_EQ(closed.reg->WriteAllRegs(), 0);
+    EXPECT_EQ(closed.reg->ReadAllRegs(), 0);
+    EXPECT_EQ(value, 0xAB);
+}
+
+TEST(FpgaRegAccess, TheReadBackRuleIgnoresTheBitsARegisterDoesNotReadBack) {
+    // Register, written, read back, whether they match.
     const std::tuple<uint8_t, uint8_t, uint8_t, bool> cases[] = {
         {0, 0x85, 0x05, 1},  {0, 0x85, 0x85, 0},  {13, 0xFF, 0x7F, 1}, {13, 0x01, 0x81, 0},
         {11, 0xFF, 0x3F, 1}, {11, 0xFF, 0x7F, 0}, {10, 0x12, 0x34, 1}, {12, 0x00, 0xFF, 1},
         {5, 0x85, 0x05, 0},  {31, 0x42, 0x42, 1},
     };
-    for (const auto& [index, written, readBack, matches] : cases)
-        EXPECT_EQ(FPGAReg::RegReadBackMatches(index, written, readBack), matches) << int{written};
+    for (const auto& [index, written, readBack, matches] : cases) {
+        EXPECT_EQ(FPGAReg::RegReadBackMatches(index, written, readBack), matches)
+            << int{index} << " " << int{written};
+    }
 }
 
-// Each row sets the FPGA's registers (index, value), reads them into the shadow, runs the
-// operations and compares the writes that followed.
 // The register device is opened read-write and nothing else, and descriptor 0
 // is as open as any other: it is set up and its transfers go out.
 TEST(FpgaRegAccess, RegisterDeviceOnDescriptorZeroIsOpen) {
@@ -131,49 +168,136 @@ TEST(FpgaRegAccess, RegisterDeviceOnDescriptorZeroIsOpen) {
     EXPECT_EQ(driver.codes.back(), SPI_IOC_MESSAGE(2));
 }
 
-TEST(FpgaRegOperations, SettersWriteTheChangedBytesAlsoFromSeveralThreads) {
-    const auto check = [](const Writes& registers, const Writes& writes, auto run) {
-        RegBench bench;
-        for (auto [index, value] : registers) bench.fpga.SetRegister(index, value);
-        bench.reg->ReadAllRegs();
-        bench.fpga.ClearTransfers();
-        run(*bench.reg);
-        EXPECT_EQ(bench.Sent(), writes);
-    };
-    check({}, {{0x80, 0x80}, {0x80, 0x02}}, [](auto& r) { r.StrobeCtrlBit7(), r.SetCtrlBit1(1); });
-    // Operations on registers apart from each other, in turn. The converter
-    // control's high half is active low. Bits 6 and 7 of register 11 come from
-    // the output register (13).
-    check({{0, 0x81}, {20, 0x55}, {13, 0xC0}, {11, 0x00}, {18, 0xA0}, {19, 0x81}, {28, 0xF0}},
-          {{0x80, 0xE9}, {0x80, 0xEC}, {0x80, 0xE9}, {0x88, 0x00}, {0x88, 0x80}, {0x88, 0x8F},
-           {0x88, 0x7F}, {0x94, 0xA5}, {0x94, 0xA9}, {0x96, 0x34}, {0x97, 0x12}, {0x8A, 0x5A},
-           {0x8B, 0xC1}, {0x92, 0xAB}, {0x93, 0x91}, {0x93, 0x81}, {0x9C, 0xF1}, {0x9C, 0xF5},
-           {0x9C, 0xF7}},
-          [](auto& r) {
-              r.SetCtrlField(1, 5), r.SetCtrlBit2Bit0(1), r.SetCtrlBit2Bit0(0), r.SetReg8(0);
-              r.SetReg8(1), r.SetReg8(16), r.SetReg8(128), r.SetAdcCtrlHigh(1, 0, 1, 0);
-              r.SetAdcCtrlLow(1, 0, 0, 1), r.SetAdcEnable(0x1234);
-              r.SetReg10And11(1, 0, 0, 0, 0, 0, 0x5A), r.SetDcdcCtrlLow(1, 1, 0, 1);
-              r.SetClkDivBit4(), r.ClearClkDivBit4();
-              r.SetReg28Bit0(1), r.SetReg28Bit2(1), r.SetReg28Bit1(1);
-          });
-    // The fifth output flag is bit 5, the sixth bit 4; the override replaces
-    // the low flags.
-    check({{13, 0x80}}, {{0x8D, 0x8A}, {0x8C, 0x00}, {0x8D, 0x9A}},
-          [](auto& r) { r.OverrideExtOutLow(0x3A), r.SetExtOut(1, 0, 1, 0, 0, 1, 0); });
-    check({{13, 0x0F}}, {{0x8D, 0x4F}, {0x8D, 0xCF}, {0x8D, 0x8F}},
-          [](auto& r) { r.SetExtOutBit6(1), r.SetExtOutBit7(1), r.SetExtOutBit6(0); });
-    check({}, {{0x8C, 0x01}, {0x8D, 0x20}}, [](auto& r) { r.SetExtOut(0, 0, 0, 0, 1, 0, 1); });
+// The FPGA's registers (index, value) read into the shadow; Sent() then
+// shows only what the operations wrote.
+struct SetterBench : RegBench {
+    explicit SetterBench(const Writes& registers = {}) {
+        for (auto [index, value] : registers) fpga.SetRegister(index, value);
+        reg->ReadAllRegs();
+        fpga.ClearTransfers();
+    }
+};
 
-    // Setters of one register from several threads: under the mutex each
-    // write flips exactly one bit of the write before it, and the last one
-    // equals the shadow. Without it, writes overtake each other.
+TEST(FpgaRegOperations, TheStrobeSetsControlBit7ForOneWriteOnly) {
+    SetterBench b;
+    b.reg->StrobeCtrlBit7();
+    b.reg->SetCtrlBit1(true);
+    EXPECT_EQ(b.Sent(), (Writes{{0x80, 0x80}, {0x80, 0x02}}));
+}
+
+TEST(FpgaRegOperations, TheControlFieldSetsBit6AndBits3To5AndKeepsTheRest) {
+    SetterBench set({{0, 0x81}});
+    set.reg->SetCtrlField(true, 5);
+    EXPECT_EQ(set.Sent(), (Writes{{0x80, 0xE9}}));
+    SetterBench clear({{0, 0xFF}});
+    clear.reg->SetCtrlField(false, 0);
+    EXPECT_EQ(clear.Sent(), (Writes{{0x80, 0x87}}));
+}
+
+TEST(FpgaRegOperations, ControlBits2And0AreSetOneInsteadOfTheOther) {
+    SetterBench b({{0, 0xE9}});
+    b.reg->SetCtrlBit2Bit0(true);
+    b.reg->SetCtrlBit2Bit0(false);
+    EXPECT_EQ(b.Sent(), (Writes{{0x80, 0xEC}, {0x80, 0xE9}}));
+}
+
+TEST(FpgaRegOperations, Register8TakesACountAbove0x80Less1) {
+    SetterBench b;
+    for (int count : {0, 1, 16, 128}) b.reg->SetReg8(count);
+    EXPECT_EQ(b.Sent(), (Writes{{0x88, 0x00}, {0x88, 0x80}, {0x88, 0x8F}, {0x88, 0x7F}}));
+}
+
+TEST(FpgaRegOperations, TheConverterControlsHighHalfIsActiveLow) {
+    SetterBench b({{20, 0x55}});
+    b.reg->SetAdcCtrlHigh(true, false, true, false);
+    EXPECT_EQ(b.Sent(), (Writes{{0x94, 0xA5}}));
+}
+
+TEST(FpgaRegOperations, TheConverterControlsLowHalfTakesItsFlagsInOrder) {
+    SetterBench b({{20, 0xA5}});
+    b.reg->SetAdcCtrlLow(true, false, false, true);
+    EXPECT_EQ(b.Sent(), (Writes{{0x94, 0xA9}}));
+}
+
+TEST(FpgaRegOperations, TheConverterEnableMaskGoesLowByteFirst) {
+    SetterBench b;
+    b.reg->SetAdcEnable(0x1234);
+    b.reg->SetAdcEnable(0xFF80);
+    EXPECT_EQ(b.Sent(), (Writes{{0x96, 0x34}, {0x97, 0x12}, {0x96, 0x80}, {0x97, 0xFF}}));
+}
+
+TEST(FpgaRegOperations, Register11TakesBits6And7FromTheOutputRegister) {
+    SetterBench b({{13, 0xC0}, {11, 0x00}});
+    b.reg->SetReg10And11(true, false, false, false, false, false, 0x5A);
+    EXPECT_EQ(b.Sent(), (Writes{{0x8A, 0x5A}, {0x8B, 0xC1}}));
+}
+
+TEST(FpgaRegOperations, Register11TakesFlag3OnBit3AndTheFifthFlagOnBit5) {
+    SetterBench b;
+    b.reg->SetReg10And11(false, false, false, true, true, false, 7);
+    EXPECT_EQ(b.Sent(), (Writes{{0x8A, 0x07}, {0x8B, 0x28}}));
+}
+
+TEST(FpgaRegOperations, TheSupplyControlTakesItsFlagsInOrderAndKeepsTheHighHalf) {
+    SetterBench b({{18, 0xA0}});
+    b.reg->SetDcdcCtrlLow(true, true, false, true);
+    b.reg->SetDcdcCtrlLow(true, false, false, false);
+    EXPECT_EQ(b.Sent(), (Writes{{0x92, 0xAB}, {0x92, 0xA1}}));
+}
+
+TEST(FpgaRegOperations, TheClockDividerBit4IsSetAndCleared) {
+    SetterBench b({{19, 0x81}});
+    b.reg->SetClkDivBit4();
+    b.reg->ClearClkDivBit4();
+    EXPECT_EQ(b.Sent(), (Writes{{0x93, 0x91}, {0x93, 0x81}}));
+}
+
+TEST(FpgaRegOperations, Register28BitsAreSetOneByOne) {
+    SetterBench b({{28, 0xF0}});
+    b.reg->SetReg28Bit0(true);
+    b.reg->SetReg28Bit2(true);
+    b.reg->SetReg28Bit1(true);
+    EXPECT_EQ(b.Sent(), (Writes{{0x9C, 0xF1}, {0x9C, 0xF5}, {0x9C, 0xF7}}));
+}
+
+TEST(FpgaRegOperations, AnOverrideReplacesTheLowOutputFlagsFromThenOn) {
+    // The fifth output flag is bit 5, the sixth bit 4.
+    SetterBench b({{13, 0x80}});
+    b.reg->OverrideExtOutLow(0x3A);
+    b.reg->SetExtOut(true, false, true, false, false, true, 0);
+    EXPECT_EQ(b.Sent(), (Writes{{0x8D, 0x8A}, {0x8C, 0x00}, {0x8D, 0x9A}}));
+}
+
+TEST(FpgaRegOperations, TheOutputFlagsGoToBits0To5) {
+    SetterBench b;
+    b.reg->SetExtOut(false, false, false, false, true, false, 1);
+    b.reg->SetExtOut(false, false, false, true, false, false, 2);
+    b.reg->SetExtOut(true, false, false, false, false, false, 3);
+    EXPECT_EQ(b.Sent(), (Writes{{0x8C, 0x01}, {0x8D, 0x20}, {0x8C, 0x02}, {0x8D, 0x08},
+                                {0x8C, 0x03}, {0x8D, 0x01}}));
+}
+
+TEST(FpgaRegOperations, OutputBits6And7AreSetAlone) {
+    SetterBench b({{13, 0x0F}});
+    b.reg->SetExtOutBit6(true);
+    b.reg->SetExtOutBit7(true);
+    b.reg->SetExtOutBit6(false);
+    EXPECT_EQ(b.Sent(), (Writes{{0x8D, 0x4F}, {0x8D, 0xCF}, {0x8D, 0x8F}}));
+}
+
+// Setters of one register from several threads: under the mutex each write
+// flips exactly one bit of the write before it, and the last one equals the
+// shadow. Without it, writes overtake each other.
+TEST(FpgaRegOperations, SettersOfOneRegisterFromSeveralThreadsWriteOneChangeAtATime) {
     RegBench bench;
     FPGAReg& reg = *bench.reg;
     {
         std::vector<std::jthread> threads;
-        for (auto set : {&FPGAReg::SetReg28Bit0, &FPGAReg::SetReg28Bit1, &FPGAReg::SetReg28Bit2})
-            threads.emplace_back([&reg, set] { for (int i = 1; i <= 2000; ++i) (reg.*set)(i % 2); });
+        for (auto set : {&FPGAReg::SetReg28Bit0, &FPGAReg::SetReg28Bit1, &FPGAReg::SetReg28Bit2}) {
+            threads.emplace_back([&reg, set] {
+                for (int i = 1; i <= 2000; ++i) (reg.*set)(i % 2);
+            });
+        }
     }
     const std::vector<sim::RegisterTransfer> sent = bench.fpga.Transfers();
     const auto notOneBit = [](const auto& a, const auto& b) {
@@ -200,36 +324,51 @@ TEST(FpgaRegOperations, InitWaitsForTheSignatureReadsAllAndReportsTheVersion) {
     }
 }
 
-// The status bit, the inputs, a key matrix scan and the self-test.
-TEST(FpgaRegOperations, StatusInputsKeyMatrixAndSelfTest) {
+TEST(FpgaRegOperations, TheStatusBit4TestReadsTheStatusRegister) {
     RegBench bench;
-    FPGAReg& reg = *bench.reg;
     bench.fpga.ScriptStatus({0x10, 0xEF});
-    EXPECT_FALSE(reg.IsStatusBit4Clear());
-    EXPECT_TRUE(reg.IsStatusBit4Clear());
+    EXPECT_FALSE(bench.reg->IsStatusBit4Clear());
+    EXPECT_TRUE(bench.reg->IsStatusBit4Clear());
+}
+
+TEST(FpgaRegOperations, TheFourInputsAreBits0To3InArgumentOrder) {
+    RegBench bench;
     bench.fpga.SetRegister(FPGA_REG_EXT_IN, 0xF5);
     bool in[4] = {};
-    EXPECT_EQ(reg.ReadExtIn(&in[0], &in[1], &in[2], &in[3]), 2);
-    EXPECT_TRUE(in[0] && !in[1] && in[2] && !in[3]);
+    EXPECT_EQ(bench.reg->ReadExtIn(&in[0], &in[1], &in[2], &in[3]), 2);
+    EXPECT_EQ(std::vector<bool>(in, in + 4), (std::vector<bool>{true, false, true, false}));
+}
 
-    // Key scans: the lines seen and the transfers.
-    const auto scan = [&](uint8_t inputs, uint8_t outputs, const Writes& writes) {
-        bench.fpga.ClearTransfers();
-        uint8_t lines[2] = {0xFF, 0xFF};
-        EXPECT_EQ(reg.ScanKeyboard(&lines[0], &lines[1]), 0);
-        EXPECT_EQ(std::pair(lines[0], lines[1]), std::pair(inputs, outputs));
-        EXPECT_EQ(bench.Sent(), writes);
-    };
-    scan(0, 0, {{0x5A, 0x00}});  // no key: one read, no write
+// A key matrix scan: the input and output lines seen and the transfers.
+void CheckScan(RegBench& bench, uint8_t inputs, uint8_t outputs, const Writes& writes) {
+    bench.fpga.ClearTransfers();
+    uint8_t lines[2] = {0xFF, 0xFF};
+    EXPECT_EQ(bench.reg->ScanKeyboard(&lines[0], &lines[1]), 0);
+    EXPECT_EQ(std::pair(lines[0], lines[1]), std::pair(inputs, outputs));
+    EXPECT_EQ(bench.Sent(), writes);
+}
+
+TEST(FpgaRegOperations, AScanWithNoKeyReadsOnceAndWritesNothing) {
+    RegBench bench;
+    CheckScan(bench, 0, 0, {{0x5A, 0x00}});
+}
+
+TEST(FpgaRegOperations, AScanSelectsEachOutputLineInTurnAndEndsWithAllLow) {
     // The key between output line 1 and input line 2, seen at once as all
     // output lines are low.
+    RegBench bench;
     bench.fpga.PressKey(1, 2);
-    scan(0x04, 0x02,
-         {{0x5A, 0}, {0x9B, 6}, {0x5A, 0}, {0x9B, 5}, {0x5A, 0}, {0x9B, 3}, {0x5A, 0}, {0x9B, 0}});
-    EXPECT_EQ(reg.TestRegs(), 0);
+    CheckScan(bench, 0x04, 0x02,
+              {{0x5A, 0}, {0x9B, 6}, {0x5A, 0}, {0x9B, 5}, {0x5A, 0}, {0x9B, 3}, {0x5A, 0},
+               {0x9B, 0}});
+}
+
+TEST(FpgaRegOperations, TheSelfTestCountsMissingSignaturesAndWrongEchoes) {
+    RegBench bench;
+    EXPECT_EQ(bench.reg->TestRegs(), 0);
     bench.fpga.SignatureFromRead(0);   // the FPGA does not run
     bench.fpga.FailRegister(31, 511);  // the write and read-back of 255 fail
-    EXPECT_EQ(reg.TestRegs(), 256 + 1);
+    EXPECT_EQ(bench.reg->TestRegs(), 256 + 1);
 }
 
 }  // namespace

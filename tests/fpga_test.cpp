@@ -52,56 +52,116 @@ struct LoaderBench {
     std::string err;
 };
 
-// Every outcome: result, status lines, the bitstream as far as it got (whole
-// and in order however the device takes the writes), the pauses of a load
-// that went through, and the closing sequence with request 20 at the end.
-// `load` returns the requests sent.
-TEST(FpgaLoader, OutcomesOfLoads) {
-    REQUIRE_MOCK_ENVIRONMENT();
-    using Model = sim::GpioDeviceModel;
-    constexpr size_t kAll = SIZE_MAX;
-    const auto load = [](const char* what, size_t size, int result, bool configured,
-                         size_t delivered, const std::function<void(Model&)>& arrange) {
-        SCOPED_TRACE(what);
-        LoaderBench bench;
-        bench.gpio.ExpectBitstreamSize(size);
-        arrange(bench.gpio);
-        const std::string rbf = WriteBitstream(bench.dir, "fpga.rbf", size);
-        EXPECT_EQ(bench.Configure(rbf.c_str()), result);
-        EXPECT_EQ(bench.fpga.IsConfigured(), configured);
-        const auto failed = "******FPGA config failed. Error code = " + std::to_string(result);
-        EXPECT_EQ(bench.err, "FPGA: Use RBF file: " + rbf + "\n" +
-                                 (configured ? "FPGA configuration success!" : failed) + "\n");
-        EXPECT_EQ(bench.gpio.Bitstream(), Bitstream(std::min(delivered, size)));
+using Model = sim::GpioDeviceModel;
+constexpr size_t kAll = SIZE_MAX;
+
+// Loads a bitstream of `size` bytes on a node that `arrange` set up, and
+// checks the result, whether the FPGA counts as configured, the status lines,
+// the bitstream as far as it got (whole and in order however the device takes
+// the writes), the pauses of a load that went through, and the closing
+// sequence with request 20 that ends every load (without a transfer buffer it
+// is all). Returns the requests sent.
+Requests Load(size_t size, int result, bool configured, size_t delivered,
+              const std::function<void(Model&)>& arrange) {
+    LoaderBench bench;
+    bench.gpio.ExpectBitstreamSize(size);
+    arrange(bench.gpio);
+    const std::string rbf = WriteBitstream(bench.dir, "fpga.rbf", size);
+    EXPECT_EQ(bench.Configure(rbf.c_str()), result);
+    EXPECT_EQ(bench.fpga.IsConfigured(), configured);
+    const auto failed = "******FPGA config failed. Error code = " + std::to_string(result);
+    EXPECT_EQ(bench.err, "FPGA: Use RBF file: " + rbf + "\n" +
+                             (configured ? "FPGA configuration success!" : failed) + "\n");
+    EXPECT_EQ(bench.gpio.Bitstream(), Bitstream(std::min(delivered, size)));
+    if (configured) {
         // Status and done come at once.
-        EXPECT_TRUE(!configured || bench.clock.sleeps == (std::vector<int64_t>{50000, 10000, 50000, 10000}));
-        // The closing sequence ends every load; without a transfer buffer it is all.
-        Requests sent;
-        for (const auto& r : bench.gpio.ConfigRequests()) sent.emplace_back(r.nr, r.value);
-        EXPECT_EQ(Requests(sent.end() - std::min<ptrdiff_t>(sent.size(), 5), sent.end()), kClosing);
-        EXPECT_EQ(sent.size() == 5, result == -107);
-        return sent;
-    };
-    // Two chunks, each followed by a status read; a read of 0 bytes ends the data.
-    EXPECT_EQ(load("exact multiple of the chunk", 2048, 0, true, kAll, [](Model&) {}),
-              (Requests{{7, 0}, {7, 0}, {8, 0}, {5, 0}, {6, 0}, {8, 1}, {5, 1}, {5, 1}, {5, 1},
-                        {6, 1}, {8, 1}, {7, 0}, {10, 0}, {9, 0}, {20, 1}}));
-    load("700 per write", 2500, 0, true, kAll, [](Model& m) { m.LimitWrite(700); });
-    load("write 2 halted", 2500, 0, true, kAll, [](Model& m) { m.FailWrite(2, -1, EINTR); });
-    load("first reset, output 9 fail", 100, 0, true, kAll,
-         [](Model& m) { m.FailRequest(7, 1), m.FailRequest(9, 1); });
-    load("request 20 fails", 100, -1, true, kAll, [](Model& m) { m.FailRequest(20, 1); });
-    load("status after reset", 2500, -101, false, 0, [](Model& m) { m.ScriptStatus({1}); });
-    load("done before data", 2500, -102, false, 0, [](Model& m) { m.ScriptDone({1}); });
-    load("no status", 100, -103, false, 0, [](Model& m) { m.ScriptStatus(Bytes(7, 0)); });
-    load("no done", 2500, -104, false, kAll, [](Model& m) { m.ScriptDone(Bytes(7, 0)); });
-    load("empty bitstream", 0, -104, false, 0, [](Model&) {});
-    load("write takes none", 2500, -105, false, 1024, [](Model& m) { m.FailWrite(2, 0, 0); });
-    load("status drops", 2500, -106, false, 2048, [](Model& m) { m.ScriptStatus({0, 1, 1, 0}); });
-    load("no transfer buffer", 100, -107, false, 0, [](Model&) { failNextBuffer = true; });
-    load("second reset of 7 fails", 2500, -1, false, 0, [](Model& m) { m.FailRequest(7, 2); });
-    load("output 8 to 1 fails", 2500, -1, false, 0, [](Model& m) { m.FailRequest(8, 2); });
-    load("done read fails", 2500, -1, false, kAll, [](Model& m) { m.FailRequest(6, 2); });
+        EXPECT_EQ(bench.clock.sleeps, (std::vector<int64_t>{50000, 10000, 50000, 10000}));
+    }
+    Requests sent;
+    for (const auto& r : bench.gpio.ConfigRequests()) sent.emplace_back(r.nr, r.value);
+    EXPECT_EQ(Requests(sent.end() - std::min<ptrdiff_t>(sent.size(), 5), sent.end()), kClosing);
+    EXPECT_EQ(sent.size() == 5, result == -107);
+    return sent;
+}
+
+void Nothing(Model&) {}
+
+// The handshake up to the data phase, with the status read once.
+const Requests kHandshake = {{7, 0}, {7, 0}, {8, 0}, {5, 0}, {6, 0}, {8, 1}, {5, 1}};
+
+Requests Then(Requests first, const Requests& more) {
+    first.insert(first.end(), more.begin(), more.end());
+    return first;
+}
+
+TEST(FpgaLoader, ABitstreamOfWholeChunksIsSentChunkByChunkUntilAReadOfNothing) {
+    // Two chunks, each followed by a status read.
+    EXPECT_EQ(Load(2048, 0, true, kAll, Nothing),
+              Then(kHandshake, Then({{5, 1}, {5, 1}, {6, 1}}, kClosing)));
+}
+
+TEST(FpgaLoader, ADeviceThatTakesPartOfAChunkGetsTheRest) {
+    Load(2500, 0, true, kAll, [](Model& m) { m.LimitWrite(700); });
+}
+
+TEST(FpgaLoader, AnInterruptedWriteIsRepeated) {
+    Load(2500, 0, true, kAll, [](Model& m) { m.FailWrite(2, -1, EINTR); });
+}
+
+TEST(FpgaLoader, TheFirstResetOfOutput7AndTheClosingRequestsMayFail) {
+    Load(100, 0, true, kAll, [](Model& m) {
+        m.FailRequest(7, 1);
+        m.FailRequest(9, 1);
+    });
+}
+
+TEST(FpgaLoader, AFailedRequest20IsTheResultOfAGoodLoad) {
+    Load(100, -1, true, kAll, [](Model& m) { m.FailRequest(20, 1); });
+}
+
+TEST(FpgaLoader, AStatusRightAfterOutput8WentLowIsMinus101) {
+    Load(2500, -101, false, 0, [](Model& m) { m.ScriptStatus({1}); });
+}
+
+TEST(FpgaLoader, DoneBeforeAnyDataIsMinus102) {
+    Load(2500, -102, false, 0, [](Model& m) { m.ScriptDone({1}); });
+}
+
+TEST(FpgaLoader, AStatusStill0AfterSixReadsIsMinus103) {
+    const Requests sent = Load(100, -103, false, 0, [](Model& m) { m.ScriptStatus(Bytes(7, 0)); });
+    const Requests sixReads(6, {5, 0});
+    EXPECT_EQ(sent, Then(Requests(kHandshake.begin(), kHandshake.end() - 1),
+                         Then(sixReads, kClosing)));
+}
+
+TEST(FpgaLoader, DoneStill0AfterSixReadsFollowingTheLastChunkIsMinus104) {
+    const Requests sent =
+        Load(2500, -104, false, kAll, [](Model& m) { m.ScriptDone(Bytes(7, 0)); });
+    const Requests chunks(3, {5, 1});
+    const Requests sixReads(6, {6, 0});
+    EXPECT_EQ(sent, Then(kHandshake, Then(chunks, Then(sixReads, kClosing))));
+}
+
+TEST(FpgaLoader, AnEmptyBitstreamGoesStraightToTheDoneCheck) {
+    Load(0, -104, false, 0, Nothing);
+}
+
+TEST(FpgaLoader, AWriteThatTakesNothingIsMinus105) {
+    Load(2500, -105, false, 1024, [](Model& m) { m.FailWrite(2, 0, 0); });
+}
+
+TEST(FpgaLoader, AStatusThatDropsAfterAChunkIsMinus106) {
+    Load(2500, -106, false, 2048, [](Model& m) { m.ScriptStatus({0, 1, 1, 0}); });
+}
+
+TEST(FpgaLoader, NoTransferBufferIsMinus107WithOnlyTheClosingSequence) {
+    Load(100, -107, false, 0, [](Model&) { failNextBuffer = true; });
+}
+
+TEST(FpgaLoader, AFailedHandshakeRequestIsTheResult) {
+    Load(2500, -1, false, 0, [](Model& m) { m.FailRequest(7, 2); });    // second reset of 7
+    Load(2500, -1, false, 0, [](Model& m) { m.FailRequest(8, 2); });    // output 8 to 1
+    Load(2500, -1, false, kAll, [](Model& m) { m.FailRequest(6, 2); });  // the done read
 }
 
 // Where the file name comes from (this process never set wxWidgets up: no

@@ -90,7 +90,10 @@ TEST(GpioPortDevice, ReadyLineAndSwitchRequests) {
 
     // Every switch operation, in turn on and off: its request number and byte.
     EXPECT_EQ(port.setRs485Sel(true), 0);
-    port.setExtIoEn(false), port.setWlanReset(true), port.setGprsEn(true), port.setRelayEn(false);
+    port.setExtIoEn(false);
+    port.setWlanReset(true);
+    port.setGprsEn(true);
+    port.setRelayEn(false);
     port.setAuxLine24(false), port.setAuxLine26(true), port.setAuxLine27(false);
     port.setAuxLine28(true), port.setAuxLine29(false), port.setAuxLine30(true);
     std::vector<std::pair<unsigned, int>> sent;

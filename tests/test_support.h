@@ -35,19 +35,23 @@ using Bytes = std::vector<uint8_t>;
 
 // Captures stdout and stderr from construction until Finish().
 struct CapturedOutput {
-    CapturedOutput() { testing::internal::CaptureStdout(), testing::internal::CaptureStderr(); }
+    CapturedOutput() {
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+    }
     ~CapturedOutput() { Finish(); }
     void Finish() {
         if (std::exchange(finished, true)) return;
         fflush(nullptr);
-        out = testing::internal::GetCapturedStdout(), err = testing::internal::GetCapturedStderr();
+        out = testing::internal::GetCapturedStdout();
+        err = testing::internal::GetCapturedStderr();
     }
     std::string out, err;
     bool finished = false;
 };
 
-// The emulated nodes (each optional) and a link on them that runs on a
-// FakeClock. `out` and `err` hold what the link's construction printed.
+// The emulated nodes (each optional) and the one way to open a link on them,
+// running on a FakeClock; board_link.h adds the link's first exchange.
 struct Bench {
     explicit Bench(sim::BoardConfig config = {}, bool spidev = true, bool gpioNode = true)
         : board(std::move(config)) {
@@ -55,13 +59,15 @@ struct Bench {
         EXPECT_TRUE(!spidev || testbed.AddSpidev(board)) << testbed.LastError();
         EXPECT_TRUE(!gpioNode || testbed.AddGpioDevice(gpio)) << testbed.LastError();
     }
-    // Opens the link on first use (not while output is captured).
+    // Opens the link on first use (not while output is captured); `out` and
+    // `err` then hold what its construction printed.
     TxSpi& Link() {
         if (link) return *link;
         CapturedOutput output;
-        link = std::make_unique<TxSpi>(kSpidevPath);
+        link = std::make_unique<TxSpi>(sim::kSpidevPath);
         output.Finish();
-        out = output.out, err = output.err;
+        out = output.out;
+        err = output.err;
         link->SetClock(clock);
         return *link;
     }
@@ -90,6 +96,25 @@ struct Bench {
     std::string out, err;
     std::unique_ptr<TxSpi> link;
 };
+
+// For tests that change the process-wide protocol version: it is restored
+// when the test ends.
+class KeepsProtocolVersion : public testing::Test {
+protected:
+    ~KeepsProtocolVersion() override { activeProtocol = saved_; }
+
+private:
+    const ProtocolDescriptor* saved_ = activeProtocol;
+};
+
+// A frame as it goes over the bus: the header, its checksum written out, then
+// the payload.
+inline Bytes Frame(const FrameHeader& header, const Bytes& payload = {}) {
+    Bytes frame(8 + payload.size());
+    header.Write(frame);
+    std::ranges::copy(payload, frame.begin() + 8);
+    return frame;
+}
 
 // A fresh directory below $TMPDIR (or /tmp), removed with all it holds.
 struct ScratchDir {
@@ -127,7 +152,10 @@ inline ProgramRun RunProgram(std::vector<std::string> argv, const std::string& i
     argv.insert(argv.begin(), emulator.begin(), emulator.end());  // argv[0]: always one of ours
     ScratchDir dir;
     const std::string in = dir / "in", out = dir / "out", err = dir / "err";
-    if (FILE* f = std::fopen(in.c_str(), "w")) std::fputs(input.c_str(), f), std::fclose(f);
+    if (FILE* f = std::fopen(in.c_str(), "w")) {
+        std::fputs(input.c_str(), f);
+        std::fclose(f);
+    }
     std::vector<char*> args(argv.size() + 1);  // ends with a null pointer
     std::ranges::transform(argv, args.begin(), [](std::string& a) { return a.data(); });
     const pid_t pid = fork();

@@ -7,121 +7,214 @@
 
 namespace {
 
-TEST(TxModesTest, ConfirmedCommandsPlaceTheirPayloadsAndRetryFromTheBackup) {
-    std::array<uint8_t, kTransmitterInfoSize> identity{};
-    identity[0] = 0xEE;  // the link writes its own header
-    identity[24] = 'T';  // product
-    // Type, acknowledgements the board withholds (a count or always), the
-    // command, its result, exchanges, request length and payload words.
-    const struct { uint8_t type; int ackFailures; std::function<int(TxSpi&)> send;
-                   int result, exchanges, length; std::vector<uint32_t> words; } cases[] = {
-        {M_SETUP, 2, [](TxSpi& l) { return l.SendSetup(1, 2, 3); }, 0, 6, 20, {2, 1, 3}},
-        {M_SET_LIMIT, sim::kAlways, [](TxSpi& l) { return l.SendSetLimit(1, 2, 3); }, MISSING_ACK,
-         20, 20, {1, 2, 3}},
-        {M_ON, 0, [](TxSpi& l) { return l.SendOn(true, 7); }, 0, 2, 16, {1, 7}},
-        {M_ON, sim::kAlways, [](TxSpi& l) { return l.SendOn(false, 7); }, 0, 1, 16, {0, 7}},
-        {M_SET_INFO, 0, [&](TxSpi& l) { return l.SendSetInfo(identity); }, 0, 2, 88,
-         {0, 0, 0, 0, 'T'}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(MessageName(c.type));
-        BoardLink b({.failAckType = c.type, .failAckCount = c.ackFailures});
-        CapturedOutput output;
-        EXPECT_EQ(c.send(b.link), c.result);
-        const std::vector<sim::BusRecord> sent = b.Requests();
-        ASSERT_EQ(sent.size(), static_cast<size_t>(c.exchanges));
-        // The command and its confirming M_NULL in turn, the payload the same every time.
-        for (size_t i = 0; i < sent.size(); ++i) {
-            EXPECT_EQ(sent[i].request[0], i % 2 ? int{M_NULL} : int{c.type}) << i;
-            EXPECT_EQ(sent[i].request[3], i % 2 ? 8 : c.length) << i;
-            for (size_t w = 0; i % 2 == 0 && w < c.words.size(); ++w)
-                EXPECT_EQ(ReadU32LE(sent[i].request, 8 + 4 * w).value_or(0), c.words[w]) << i;
+using Types = std::vector<int>;
+
+// Sends with `send` on a board that withholds `ackFailures` acknowledgements
+// of `type` (a count or sim::kAlways); the command and its confirming M_NULL
+// alternate, every command `length` bytes long with the same payload `words`.
+// The result and the number of exchanges.
+std::pair<int, size_t> SendChecked(uint8_t type, int ackFailures,
+                                   const std::function<int(TxSpi&)>& send, int length,
+                                   const std::vector<uint32_t>& words) {
+    SCOPED_TRACE(MessageName(type));
+    BoardLink b({.failAckType = type, .failAckCount = ackFailures});
+    CapturedOutput output;
+    const int result = send(b.link);
+    const std::vector<sim::BusRecord> sent = b.Requests();
+    for (size_t i = 0; i < sent.size(); ++i) {
+        const bool confirmation = i % 2 == 1;
+        EXPECT_EQ(sent[i].request[0], confirmation ? int{M_NULL} : int{type}) << i;
+        EXPECT_EQ(sent[i].request[3], confirmation ? 8 : length) << i;
+        for (size_t w = 0; !confirmation && w < words.size(); ++w) {
+            EXPECT_EQ(ReadU32LE(sent[i].request, 8 + 4 * w).value_or(0), words[w]) << i;
         }
     }
+    return {result, sent.size()};
 }
 
-TEST(TxModesTest, WaitForAutoSetup) {
-    const std::string wait = "*** WaitMinDelay(0) Timeout tx GetSpiRead\n", waits = wait + wait;
-    // Board, ready line levels (none: never ready), result, line readings (0: not
-    // counted), stdout. Each case takes one query.
-    const struct { sim::BoardConfig board; Bytes levels; bool ready; int readings;
-                   std::string out; } cases[] = {
-        // Legacy timing: an inhibit bit ends the wait at the first query.
-        {{.identity = {.softwareNumber = "994"}, .readyWord = 0, .faultWord = 2}, {0}, false, 0,
-         "*** WaitForAutoSetup: FATAL ERROR 0x00000002 \n"},
-        // Fast timing: ready, busy, ready, ready; the query follows the fourth
-        // reading, and each of its exchanges reads the line three times.
-        {{}, {0, 1, 0, 0}, true, 4 + 3 + 3, ""},
-        // The line never ready: after 8 s one more query decides.
-        {{.readyWord = 1}, {}, true, 0, waits},
-        {{.readyWord = 0}, {}, false, 0, waits + "*** WaitForAutoSetup: Timeout\n"},
-    };
-    for (const auto& c : cases) {
-        BoardLink b(c.board, true);
-        if (c.levels.empty()) b.bench.gpio.NeverReady(), b.clock.tick = 1000000000;
-        else b.bench.gpio.ScriptLevels(c.levels);
-        const int before = b.bench.gpio.GetPinCount();
-        CapturedOutput output;
-        EXPECT_EQ(b.link.WaitForAutoSetup(), c.ready);
-        output.Finish();
-        EXPECT_EQ(output.out, c.out);
-        // The wait reports its own timeout first; one query each.
-        EXPECT_EQ(std::pair(output.err.starts_with("*** WaitForAutoSetup: Timeout  GetSpiRead\n"),
-                            b.Types()), std::pair(c.levels.empty(), std::vector<int>{5, 9}));
-        if (c.readings == 0) continue;
-        EXPECT_EQ(b.bench.gpio.GetPinCount() - before, c.readings);
-        EXPECT_EQ(b.clock.sleeps, std::vector<int64_t>(5, 500000));
+TEST(TxModesTest, SetupSendsItsFirstTwoArgumentsSwappedAndRetriesUntilConfirmed) {
+    auto setup = [](TxSpi& l) { return l.SendSetup(1, 2, 3); };
+    EXPECT_EQ(SendChecked(M_SETUP, 2, setup, 20, {2, 1, 3}), std::pair(0, size_t{6}));
+}
+
+TEST(TxModesTest, AnUnconfirmedLimitIsSentTenTimesWithTheSamePayload) {
+    auto limit = [](TxSpi& l) { return l.SendSetLimit(1, 2, 3); };
+    EXPECT_EQ(SendChecked(M_SET_LIMIT, sim::kAlways, limit, 20, {1, 2, 3}),
+              std::pair(int{MISSING_ACK}, size_t{20}));
+}
+
+TEST(TxModesTest, SwitchingOnSendsFlagOneAndTheValueAndIsConfirmed) {
+    auto on = [](TxSpi& l) { return l.SendOn(true, 7); };
+    EXPECT_EQ(SendChecked(M_ON, 0, on, 16, {1, 7}), std::pair(0, size_t{2}));
+}
+
+TEST(TxModesTest, SwitchingOffSendsFlagZeroOnceWithoutConfirmation) {
+    auto off = [](TxSpi& l) { return l.SendOn(false, 7); };
+    EXPECT_EQ(SendChecked(M_ON, sim::kAlways, off, 16, {0, 7}), std::pair(0, size_t{1}));
+}
+
+TEST(TxModesTest, TheIdentityIsSentUnderTheLinksOwnHeader) {
+    std::array<uint8_t, kTransmitterInfoSize> identity{};
+    identity[0] = 0xEE;  // replaced by the header
+    identity[24] = 'T';  // product
+    auto info = [&](TxSpi& l) { return l.SendSetInfo(identity); };
+    EXPECT_EQ(SendChecked(M_SET_INFO, 0, info, 88, {0, 0, 0, 0, 'T'}), std::pair(0, size_t{2}));
+}
+
+// What a WaitForAutoSetup did: result, output, requests, ready-line readings
+// and the clock's relative sleeps.
+struct AutoSetupWait {
+    bool ready;
+    std::string out, err;
+    Types types;
+    int readings;
+    std::vector<int64_t> sleeps;
+};
+
+AutoSetupWait WaitForAutoSetup(BoardLink& b) {
+    const int before = b.bench.gpio.GetPinCount();
+    CapturedOutput output;
+    const bool ready = b.link.WaitForAutoSetup();
+    output.Finish();
+    return {ready, output.out, output.err, b.Types(), b.bench.gpio.GetPinCount() - before,
+            b.clock.sleeps};
+}
+
+const std::string kLineTimeout = "*** WaitForAutoSetup: Timeout  GetSpiRead\n";
+const std::string kExchangeLineTimeout = "*** WaitMinDelay(0) Timeout tx GetSpiRead\n";
+
+TEST(TxModesTest, AnInhibitBitEndsTheSetUpWaitAtTheFirstQuery) {
+    BoardLink b({.identity = {.softwareNumber = "994"}, .readyWord = 0, .faultWord = 2},
+                LinkStart::kIdentified);
+    const AutoSetupWait wait = WaitForAutoSetup(b);
+    EXPECT_FALSE(wait.ready);
+    EXPECT_EQ(wait.out, "*** WaitForAutoSetup: FATAL ERROR 0x00000002 \n");
+    EXPECT_EQ(wait.err, "");
+    EXPECT_EQ(wait.types, (Types{5, 9}));
+}
+
+TEST(TxModesTest, WithFastTimingTheQueryFollowsTwoReadyReadingsInARow) {
+    BoardLink b({}, LinkStart::kIdentified);
+    b.bench.gpio.ScriptLevels({0, 1, 0, 0});  // ready, busy, ready, ready
+    const AutoSetupWait wait = WaitForAutoSetup(b);
+    EXPECT_TRUE(wait.ready);
+    EXPECT_EQ(wait.out, "");
+    EXPECT_FALSE(wait.err.starts_with(kLineTimeout));
+    EXPECT_EQ(wait.types, (Types{5, 9}));
+    // Four readings, then three for each of the query's two exchanges.
+    EXPECT_EQ(wait.readings, 4 + 3 + 3);
+    EXPECT_EQ(wait.sleeps, std::vector<int64_t>(5, 500000));
+}
+
+TEST(TxModesTest, WithLegacyTimingTheSetUpWaitQueriesEvery20MsAndGivesUpAfter8S) {
+    BoardLink b({.identity = {.softwareNumber = "994"}, .readyWord = 0}, LinkStart::kIdentified);
+    const timespec start = b.clock.now;
+    const AutoSetupWait wait = WaitForAutoSetup(b);
+    EXPECT_FALSE(wait.ready);
+    EXPECT_EQ(wait.out, "*** WaitForAutoSetup: Timeout\n");
+    const int64_t elapsed = NanosecondsBetween(start, b.clock.now);
+    EXPECT_GE(elapsed, 8000000000);
+    EXPECT_LT(elapsed, 8500000000);
+    ASSERT_GE(wait.sleeps.size(), 2u);
+    EXPECT_EQ(wait.sleeps, std::vector<int64_t>(wait.sleeps.size(), 20000000));
+}
+
+TEST(TxModesTest, ANeverReadyLineLeavesOneQueryToDecideAfter8S) {
+    for (const uint32_t readyWord : {1u, 0u}) {
+        SCOPED_TRACE(readyWord);
+        BoardLink b({.readyWord = readyWord}, LinkStart::kIdentified);
+        b.bench.gpio.NeverReady();
+        b.clock.tick = 1000000000;
+        const AutoSetupWait wait = WaitForAutoSetup(b);
+        EXPECT_EQ(wait.ready, readyWord == 1);
+        // The wait reports its own timeout first, then each exchange of the query its own.
+        EXPECT_TRUE(wait.err.starts_with(kLineTimeout));
+        EXPECT_EQ(wait.out, kExchangeLineTimeout + kExchangeLineTimeout +
+                                (readyWord == 1 ? "" : "*** WaitForAutoSetup: Timeout\n"));
+        EXPECT_EQ(wait.types, (Types{5, 9}));
     }
 }
 
-TEST(TxModesTest, WaitForModeChangeDone) {
-    {
-        // A standby of four exchanges: two confirm it, two queries see the rest.
-        BoardLink b({.faultWord = 0x04000001, .modeChangeExchanges = 4});
-        CapturedOutput output;
-        EXPECT_EQ(b.link.SendStandby(), 0);
-        EXPECT_TRUE(b.link.WaitForModeChangeDone());
-        EXPECT_EQ(b.Types(), (std::vector<int>{19, 9, 5, 9, 5, 9}));
-        EXPECT_EQ(b.clock.sleeps, (std::vector<int64_t>{5000000}));
-    }
-    // A mode change that never ends.
+TEST(TxModesTest, AModeChangeIsDoneWhenAQueryNoLongerReportsIt) {
+    // A standby of four exchanges: two confirm it, two queries see the rest.
+    BoardLink b({.faultWord = 0x04000001, .modeChangeExchanges = 4});
+    CapturedOutput output;
+    EXPECT_EQ(b.link.SendStandby(), 0);
+    EXPECT_TRUE(b.link.WaitForModeChangeDone());
+    EXPECT_EQ(b.Types(), (Types{19, 9, 5, 9, 5, 9}));
+    EXPECT_EQ(b.clock.sleeps, (std::vector<int64_t>{5000000}));
+}
+
+TEST(TxModesTest, AModeChangeThatNeverEndsTimesOutAfter8SPollingEvery5Ms) {
     BoardLink b({.modeChangeExchanges = 1000000});
-    b.clock.tick = 1000000000;
     CapturedOutput output;
     b.link.SendInit();
+    const timespec start = b.clock.now;
     EXPECT_FALSE(b.link.WaitForModeChangeDone());
     output.Finish();
     EXPECT_EQ(output.err, "*** WaitForModeChangeDone() Timeout \n");
+    const int64_t elapsed = NanosecondsBetween(start, b.clock.now);
+    EXPECT_GE(elapsed, 8000000000);
+    EXPECT_LT(elapsed, 8500000000);
+    ASSERT_FALSE(b.clock.sleeps.empty());
+    EXPECT_EQ(b.clock.sleeps, std::vector<int64_t>(b.clock.sleeps.size(), 5000000));
 }
 
-TEST(TxModesTest, RecoverToInitGoesThroughStandbyOrRestarts) {
-    using Types = std::vector<int>;
-    Types failedReads;  // M_REQ_FAULTS answered by a bare acknowledgement ten times
-    for (int i = 0; i < 10; ++i) failedReads.insert(failedReads.end(), {26, 13});
-    // Fault word, M_REQ_FAULTS unanswered, mode-change exchanges, requests after the
-    // failed reads (if any), restarts.
-    const struct { uint32_t faultWord; std::set<uint8_t> unanswered; int modeChange; Types types;
-                   int restarts; } cases[] = {
-        {0, {}, 0, {26, 13, 9, 5, 9, 1, 9}, 0},
-        {0x04000000, {}, 0, {26, 13, 9, 19, 9, 5, 9, 5, 9, 1, 9}, 0},
-        {0, {M_REQ_FAULTS}, 0, {19, 17, 5, 9, 1, 9}, 1},
-        // Still in a mode change after the first restart.
-        {0, {M_REQ_FAULTS}, 1000000, {19, 17, 5, 9, 19, 17, 5, 9, 1, 9}, 2},
-    };
-    for (const auto& c : cases) {
-        BoardLink b({.faultWord = c.faultWord, .modeChangeExchanges = c.modeChange,
-                     .nullReplyTo = c.unanswered});
-        CapturedOutput output;
-        EXPECT_TRUE(b.link.RecoverToInit());
-        output.Finish();
-        Types expected = c.unanswered.empty() ? Types{} : failedReads;
-        expected.insert(expected.end(), c.types.begin(), c.types.end());
-        EXPECT_EQ(b.Types(), expected);
-        std::string restarts;
-        for (int i = 0; i < c.restarts; ++i) restarts += "TxSpi::txrxRestart\n";
-        EXPECT_EQ(output.out, restarts);
-        EXPECT_EQ(std::ranges::count(b.clock.sleeps, 100000000), c.restarts);
+// What RecoverToInit sent and how often it restarted the link.
+struct Recovery {
+    Types types;
+    int restarts;
+};
+
+Recovery Recover(sim::BoardConfig board) {
+    BoardLink b(std::move(board));
+    CapturedOutput output;
+    EXPECT_TRUE(b.link.RecoverToInit());
+    output.Finish();
+    const int restarts = static_cast<int>(std::ranges::count(b.clock.sleeps, 100000000));
+    std::string lines;
+    for (int i = 0; i < restarts; ++i) lines += "TxSpi::txrxRestart\n";
+    EXPECT_EQ(output.out, lines);
+    return {b.Types(), restarts};
+}
+
+// M_REQ_FAULTS answered by a bare acknowledgement ten times.
+Types TenFailedReads() {
+    Types types;
+    for (int i = 0; i < 10; ++i) types.insert(types.end(), {26, 13});
+    return types;
+}
+
+Types Then(Types first, const Types& more) {
+    first.insert(first.end(), more.begin(), more.end());
+    return first;
+}
+
+TEST(TxModesTest, RecoveryReadsFaultsAndModeThenInitialises) {
+    const Recovery r = Recover({.faultWord = 0});
+    EXPECT_EQ(r.types, (Types{26, 13, 9, 5, 9, 1, 9}));
+    EXPECT_EQ(r.restarts, 0);
+}
+
+TEST(TxModesTest, RecoveryLeadsAnInhibitedOrStoppedTransmitterThroughStandby) {
+    for (const uint32_t word : {0x04000000u, 0x00000001u, 0x00000002u}) {
+        SCOPED_TRACE(word);
+        const Recovery r = Recover({.faultWord = word});
+        EXPECT_EQ(r.types, (Types{26, 13, 9, 19, 9, 5, 9, 5, 9, 1, 9}));
+        EXPECT_EQ(r.restarts, 0);
     }
+}
+
+TEST(TxModesTest, RecoveryRestartsTheLinkAfterTenFailedReads) {
+    const Recovery r = Recover({.nullReplyTo = {M_REQ_FAULTS}});
+    EXPECT_EQ(r.types, Then(TenFailedReads(), {19, 17, 5, 9, 1, 9}));
+    EXPECT_EQ(r.restarts, 1);
+}
+
+TEST(TxModesTest, RecoveryRestartsAgainWhenAModeChangeOutlastsTheFirstRestart) {
+    const Recovery r = Recover({.modeChangeExchanges = 1000000, .nullReplyTo = {M_REQ_FAULTS}});
+    EXPECT_EQ(r.types, Then(TenFailedReads(), {19, 17, 5, 9, 19, 17, 5, 9, 1, 9}));
+    EXPECT_EQ(r.restarts, 2);
 }
 
 }  // namespace

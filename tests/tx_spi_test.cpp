@@ -5,23 +5,25 @@
 #include <map>
 
 #include "recording_driver.h"
-#include "test_support.h"
+#include "board_link.h"
 
 namespace {
 
 const std::string kVersion5 = "TxSpi: Detected protocol version 5\n";
 
-TEST(TxSpiSetup, ModeOneEightBitsAndTheSpeedTheDriverSettlesOn) {
+using TxSpiSetup = KeepsProtocolVersion;
+
+TEST_F(TxSpiSetup, ModeOneEightBitsAndTheSpeedTheDriverSettlesOn) {
     activeProtocol = &ProtocolV5;  // an earlier link's: a new link detects it afresh
-    Bench bench({.reportedSpeedHz = 781250});
-    bench.Link();
-    EXPECT_EQ(std::tie(bench.err, bench.out), std::tuple(kVersion5, "TXspi speed=781250\n"));
-    EXPECT_EQ(std::tuple(bench.board.Mode(), bench.board.BitsPerWord()), std::tuple(1, 8));
+    BoardLink b({.reportedSpeedHz = 781250}, LinkStart::kFresh);
+    EXPECT_EQ(b.bench.err, kVersion5);
+    EXPECT_EQ(b.bench.out, "TXspi speed=781250\n");
+    EXPECT_EQ(std::tuple(b.bench.board.Mode(), b.bench.board.BitsPerWord()), std::tuple(1, 8));
 }
 
 // Both nodes are opened close-on-exec, so that children do not inherit them,
 // through the driver the link is given, which also answers the set-up.
-TEST(TxSpiSetup, TheNodeIsOpenedCloseOnExecThroughTheGivenDriver) {
+TEST_F(TxSpiSetup, TheNodeIsOpenedCloseOnExecThroughTheGivenDriver) {
     RecordingDriver spi;
     {
         CapturedOutput output;
@@ -37,22 +39,21 @@ TEST(TxSpiSetup, TheNodeIsOpenedCloseOnExecThroughTheGivenDriver) {
 }
 
 TEST(TxSpiTransfer, LengthsFailuresReadyLineAndTraceLines) {
-    Bench bench({.failIoctlFromExchange = 4});  // the fourth transfer fails
-    TxSpi& link = bench.Link();
+    BoardLink b({.failIoctlFromExchange = 4}, LinkStart::kFresh);  // the fourth transfer fails
     std::array<uint8_t, 512> rx{};
-    auto tx = link.TxFrame();
+    auto tx = b.link.TxFrame();
     for (size_t i = 0; i < tx.size(); ++i) tx[i] = static_cast<uint8_t>(i);
-    bench.gpio.ScriptLevels({0, 0, 1});  // busy for the third transfer only
+    b.bench.gpio.ScriptLevels({0, 0, 1});  // busy for the third transfer only
     CapturedOutput output;
-    EXPECT_EQ(link.SpiTransfer(200, tx.data(), rx.data()), 0);
+    EXPECT_EQ(b.link.SpiTransfer(200, tx.data(), rx.data()), 0);
     // Longer than the board takes: 200 bytes move, and that is an error.
-    EXPECT_EQ(link.SpiTransfer(201, tx.data(), rx.data()), IOCTL_ERROR);
+    EXPECT_EQ(b.link.SpiTransfer(201, tx.data(), rx.data()), IOCTL_ERROR);
     // A busy ready line is complained about; the transfer still goes.
-    EXPECT_EQ(link.SpiTransfer(8, tx.data(), rx.data()), 0);
-    EXPECT_EQ(link.SpiTransfer(8, tx.data(), rx.data()), IOCTL_ERROR);
-    link.PrintTrace({1, M_REQ_INFO, 12, 0, 14});
-    link.PrintTrace({1, 300, 1, 2, 0});
-    link.PrintTrace({1, 265, 1, 2, 0});  // low byte 9
+    EXPECT_EQ(b.link.SpiTransfer(8, tx.data(), rx.data()), 0);
+    EXPECT_EQ(b.link.SpiTransfer(8, tx.data(), rx.data()), IOCTL_ERROR);
+    b.link.PrintTrace({1, M_REQ_INFO, 12, 0, 14});
+    b.link.PrintTrace({1, 300, 1, 2, 0});
+    b.link.PrintTrace({1, 265, 1, 2, 0});  // low byte 9
     output.Finish();
     EXPECT_EQ(output.out, "*** error too large message transfer. 201 > 200\n");
     EXPECT_EQ(output.err, "*** TXSPI ioctl error ret=200 length=201\n"
@@ -62,40 +63,45 @@ TEST(TxSpiTransfer, LengthsFailuresReadyLineAndTraceLines) {
                           "*protocol version error* \n"
                           "TXSPI:OUT --> MyId=1 TxId=2 *** Unknown message *** 0     \n"
                           "TXSPI:OUT --> MyId=1 TxId=2 M_NULL 0     \n");
-    EXPECT_EQ(bench.TransferLengths(), (std::vector<uint32_t>{200, 200, 8, 8}));
-    EXPECT_EQ(bench.board.Records()[0].request, Bytes(tx.begin(), tx.begin() + 200));
+    EXPECT_EQ(b.bench.TransferLengths(), (std::vector<uint32_t>{200, 200, 8, 8}));
+    EXPECT_EQ(b.bench.board.Records()[0].request, Bytes(tx.begin(), tx.begin() + 200));
     // What the board clocked back arrived in the receive buffer.
-    EXPECT_EQ(Bytes(rx.begin(), rx.begin() + 8), bench.board.Records()[2].reply);
+    EXPECT_EQ(Bytes(rx.begin(), rx.begin() + 8), b.bench.board.Records()[2].reply);
 }
 
-TEST(TxSpiProtocol, PauseAfterEveryTypeInBothTimingsAndVersionAdoption) {
+TEST(TxSpiProtocol, EveryTypePausesAsItsTimingColumnSays) {
     // In microseconds; every other type pauses for the floor: 4000 legacy, 200 fast.
     const std::map<uint32_t, int64_t> legacy = {{1, 175000}, {7, 60000}, {15, 20000},
         {17, 5000000}, {18, 50000}, {19, 10000}, {22, 60000}, {25, 500000}, {26, 10000},
         {28, 50000}, {29, 10000}, {30, 200000}, {31, 100000}};
     const std::map<uint32_t, int64_t> fast = {{17, 5000000}, {18, 1000}, {19, 1000}, {25, 500000},
                                               {30, 40000}};
-    Bench bench;  // its board's software number, 1020, selects fast timing
-    TxSpi& link = bench.Link();
+    BoardLink b({}, LinkStart::kFresh);  // its board's software number, 1020, selects fast timing
     std::array<uint8_t, kTransmitterInfoSize> info{};
     for (const auto* table : {&legacy, &fast}) {
         const int64_t floor = table == &legacy ? 4000 : 200;
-        for (uint32_t type : {0u, 41u, 255u}) EXPECT_EQ(link.MinDelayNs(type), floor * 1000);
+        for (uint32_t type : {0u, 41u, 255u}) EXPECT_EQ(b.link.MinDelayNs(type), floor * 1000);
         for (uint32_t type = 0; type < 41; ++type) {
             const int64_t us = table->contains(type) ? table->at(type) : floor;
-            EXPECT_EQ(link.MinDelayNs(type), us * 1000) << MessageCatalogue[type].name;
+            EXPECT_EQ(b.link.MinDelayNs(type), us * 1000) << MessageCatalogue[type].name;
         }
         CapturedOutput output;
-        link.GetInfo(info);
+        b.link.GetInfo(info);
     }
+}
+
+using TxSpiProtocolVersion = KeepsProtocolVersion;
+
+TEST_F(TxSpiProtocolVersion, AnnouncedVersionsAreAdoptedAndAnUnknownOneSelects5) {
+    BoardLink b({}, LinkStart::kFresh);
     // 4 is announced once; an unknown version selects 5; past ten errors nothing is announced.
     const struct { int errors, version; const ProtocolDescriptor* p; bool announced; } steps[] = {
         {0, 4, &ProtocolV4, true},  {0, 4, &ProtocolV4, false}, {0, 0, &ProtocolV5, true},
         {0, 5, &ProtocolV5, false}, {10, 4, &ProtocolV4, true}, {11, 5, &ProtocolV5, false}};
     for (const auto& s : steps) {
-        while (link.ErrorCount() < s.errors) link.CountError();
+        while (b.link.ErrorCount() < s.errors) b.link.CountError();
         CapturedOutput output;
-        EXPECT_TRUE(link.CheckProtocolVersion(s.version));
+        EXPECT_TRUE(b.link.CheckProtocolVersion(s.version));
         output.Finish();
         const std::string line = "TxSpi: Detected protocol version " + std::to_string(s.version);
         EXPECT_EQ(output.err, s.announced ? line + "\n" : "") << s.version << " after " << s.errors;
@@ -104,38 +110,47 @@ TEST(TxSpiProtocol, PauseAfterEveryTypeInBothTimingsAndVersionAdoption) {
 }
 
 TEST(TxInfo, QueriesAndCommandsSendTheirWordsAndReadTheReply) {
-    Bench bench({.faultWord = 0x20, .channels = {{7, {3.14159274f, 0x12345}}},
-                 .limits = {{3, {1000, 0xFFFFFFF6}}}});
-    TxSpi& link = bench.Link();
+    BoardLink b({.faultWord = 0x20, .channels = {{7, {3.14159274f, 0x12345}}},
+                 .limits = {{3, {1000, 0xFFFFFFF6}}}}, LinkStart::kFresh);
     CapturedOutput output;
-    ASSERT_TRUE(link.RequestReady());
-    ASSERT_EQ(link.FaultWord(), 0x20u);
-    EXPECT_EQ(link.AutoSetup(0x55), 0);
-    EXPECT_EQ(link.FaultWord(), 0u);  // cleared
-    for (int polarity : {1, 2, 0}) EXPECT_EQ(link.SetPolarity(polarity, 7), 0) << polarity;
+    ASSERT_TRUE(b.link.RequestReady());
+    ASSERT_EQ(b.link.FaultWord(), 0x20u);
+    EXPECT_EQ(b.link.AutoSetup(0x55), 0);
+    EXPECT_EQ(b.link.FaultWord(), 0u);  // cleared
+    for (int polarity : {1, 2, 0}) EXPECT_EQ(b.link.SetPolarity(polarity, 7), 0) << polarity;
     uint32_t words[4] = {};
-    EXPECT_EQ(link.RequestValue(7, words[0], words[1]), 0);
-    EXPECT_EQ(link.RequestLimit(3, 0x10000, words[2], words[3]), 0);
+    EXPECT_EQ(b.link.RequestValue(7, words[0], words[1]), 0);
+    EXPECT_EQ(b.link.RequestLimit(3, 0x10000, words[2], words[3]), 0);
     EXPECT_EQ(std::vector(words, words + 4),
               (std::vector<uint32_t>{0x00012345, 0x40490FDB, 1000, 0xFFFFFFF6}));
-    EXPECT_EQ(bench.Requests(), (std::vector<Bytes>{
-        {5, 1, 5, 8, 0, 0, 19, 0}, {9, 2, 5, 8, 1, 0, 25, 0},
-        {18, 3, 5, 12, 2, 0, 125, 0, 0x55, 0, 0, 0}, {9, 4, 5, 8, 3, 0, 29, 0},
+    EXPECT_EQ(b.bench.Requests(), (std::vector<Bytes>{
+        Frame({.type = 5, .frameId = 1, .version = 5, .length = 8, .ackId = 0, .checksum = 19}),
+        Frame({.type = 9, .frameId = 2, .version = 5, .length = 8, .ackId = 1, .checksum = 25}),
+        Frame({.type = 18, .frameId = 3, .version = 5, .length = 12, .ackId = 2, .checksum = 125},
+              {0x55, 0, 0, 0}),
+        Frame({.type = 9, .frameId = 4, .version = 5, .length = 8, .ackId = 3, .checksum = 29}),
         // The polarity flag is inverted: 0 for polarity 1 only.
-        {8, 5, 5, 16, 4, 0, 45, 0, 0, 0, 0, 0, 7, 0, 0, 0},
-        {8, 6, 5, 16, 5, 0, 48, 0, 1, 0, 0, 0, 7, 0, 0, 0},
-        {8, 7, 5, 16, 6, 0, 50, 0, 1, 0, 0, 0, 7, 0, 0, 0},
-        {28, 8, 5, 12, 7, 0, 67, 0, 7, 0, 0, 0}, {9, 9, 5, 8, 8, 0, 39, 0},
-        {15, 10, 5, 16, 9, 0, 59, 0, 3, 0, 0, 0, 0, 0, 1, 0}, {9, 11, 5, 8, 10, 0, 43, 0}}));
+        Frame({.type = 8, .frameId = 5, .version = 5, .length = 16, .ackId = 4, .checksum = 45},
+              {0, 0, 0, 0, 7, 0, 0, 0}),
+        Frame({.type = 8, .frameId = 6, .version = 5, .length = 16, .ackId = 5, .checksum = 48},
+              {1, 0, 0, 0, 7, 0, 0, 0}),
+        Frame({.type = 8, .frameId = 7, .version = 5, .length = 16, .ackId = 6, .checksum = 50},
+              {1, 0, 0, 0, 7, 0, 0, 0}),
+        Frame({.type = 28, .frameId = 8, .version = 5, .length = 12, .ackId = 7, .checksum = 67},
+              {7, 0, 0, 0}),
+        Frame({.type = 9, .frameId = 9, .version = 5, .length = 8, .ackId = 8, .checksum = 39}),
+        Frame({.type = 15, .frameId = 10, .version = 5, .length = 16, .ackId = 9, .checksum = 59},
+              {3, 0, 0, 0, 0, 0, 1, 0}),
+        Frame({.type = 9, .frameId = 11, .version = 5, .length = 8, .ackId = 10, .checksum = 43}),
+    }));
 }
 
 TEST(TxInfo, AutoSetupTriesFourTimesWhenEveryTransferFails) {
-    Bench bench({.failIoctlFromExchange = 1});
-    TxSpi& link = bench.Link();
+    BoardLink b({.failIoctlFromExchange = 1}, LinkStart::kFresh);
     CapturedOutput output;
-    EXPECT_EQ(link.AutoSetup(0x55), IOCTL_ERROR);
+    EXPECT_EQ(b.link.AutoSetup(0x55), IOCTL_ERROR);
     output.Finish();
-    EXPECT_EQ(bench.board.ExchangeCount(), 8);
+    EXPECT_EQ(b.bench.board.ExchangeCount(), 8);
     EXPECT_TRUE(output.err.ends_with("TXSPI:OUT --> MyId=8 TxId=0 M_NULL 0     \n"));
 }
 

@@ -3,6 +3,7 @@
 // read-outs: snapshot, channel values, identity texts and software number.
 #include <climits>
 #include <clocale>
+#include <cmath>
 #include <map>
 
 #include "frame_io.h"
@@ -10,58 +11,139 @@
 
 namespace {
 
-using sim::BoardConfig;
+// What the link makes of a fault word: its four tests, PrintFault's line and
+// TxStatusText.
+struct Reading {
+    bool fault, valid, inhibited;
+    std::string printed, text;
+    bool operator==(const Reading&) const = default;
+};
 
-TEST(TxStatusTest, FaultWordTestsAndTextsUnderBothVersions) {
-    // Version, word, estimated load; HasFault, IsWorkingPointValid, IsInhibited;
-    // PrintFault's text, TxStatusText.
-    const struct { uint8_t version; uint32_t word; float load; bool fault, valid, inhibited;
-                   const char *printed, *text; } cases[] = {
-        {5, 0x01000000, 150.0f, false, true, false, "Working point valid",
-         "TX status 0x1000000: Working point valid"},
-        // The no-load rule: bit 5 without bit 24 and a load below 2^-22.
-        {5, 0x00000020, 0.0f, true, false, false, "Not regulating",
-         "TX status 0x0020: Not regulating"},
-        {5, 0x00000020, -2.384185791015625e-7f, false, false, false, "Not regulating",
-         "TX status 0x0020: Not regulating"},
-        {5, 0x00000003, 150.0f, true, false, true, "Transmission is inhibited",
-         "TX status 0x0003: Transmission is inhibited, Emergence stop function active"},
-        // Table order, not bit order; bit 27 is no fault, bit 7 is.
-        {5, 0x08000080, 150.0f, true, false, false, "Too high energy loss",
-         "TX status 0x8000080: Too high energy loss, Internal +12V bad"},
-        {5, 0x00000200, 150.0f, true, false, false, "Unknown fault", "TX status 0x0200"},
-        {4, 0x00000020, 0.0f, false, false, false, "Tx is too warm/hot",
-         "TX status 0x0020: Tx is too warm/hot"},
-        {4, 0x00010001, 150.0f, true, false, false,
-         "No contact? This load is out of range for this transmitter.",
-         "TX status 0x10001: No contact? This load is out of range for this transmitter., "
-         "Tx is off"},
-        {4, 0x01000000, 150.0f, false, true, false, "Unknown fault", "TX status 0x1000000"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "v" << int(c.version) << std::hex << " " << c.word);
-        sim::StatusRecord status = sim::DefaultStatusRecord();
-        WriteF32LE(status, 52, c.load);
-        BoardLink s({.protocolVersion = c.version, .faultWord = c.word, .status = status});
-        CapturedOutput output;
-        s.link.GetStatus(false);  // silent
-        s.link.PrintFault(c.word);
-        output.Finish();
-        EXPECT_EQ(std::tuple(s.link.FaultWord(), s.link.HasFault(), s.link.IsInhibited()),
-                  std::tuple(c.word, c.fault, c.inhibited));
-        EXPECT_EQ(s.link.IsWorkingPointValid(), c.valid);
-        EXPECT_EQ(output.err, std::string("* ") + c.printed + " *\n");
-        EXPECT_EQ(TxSpi::TxStatusText(c.word), wxString(c.text));
-        if (c.version == 5 || c.word != 0x01000000) continue;
-        // Without a protocol descriptor only the number is left; the kept word
-        // (bit 24 alone) then counts as a fault.
-        activeProtocol = nullptr;
-        EXPECT_EQ(TxSpi::TxStatusText(0x00010001), wxString("TX status 0x10001"));
-        EXPECT_TRUE(s.link.HasFault());
+// Fetches `word` with a status record that estimates `load`, then reads it.
+Reading ReadFaultWord(uint8_t version, uint32_t word, float load = 150.0f) {
+    sim::StatusRecord status = sim::DefaultStatusRecord();
+    WriteF32LE(status, 52, load);
+    BoardLink s({.protocolVersion = version, .faultWord = word, .status = status});
+    CapturedOutput output;
+    s.link.GetStatus(false);  // silent
+    s.link.PrintFault(word);
+    output.Finish();
+    EXPECT_EQ(s.link.FaultWord(), word);
+    return {s.link.HasFault(), s.link.IsWorkingPointValid(), s.link.IsInhibited(), output.err,
+            TxSpi::TxStatusText(word).ToStdString()};
+}
+
+using FaultWordTest = KeepsProtocolVersion;
+
+TEST_F(FaultWordTest, AValidWorkingPointAloneIsNoFaultUnderVersion5) {
+    EXPECT_EQ(ReadFaultWord(5, 0x01000000),
+              (Reading{false, true, false, "* Working point valid *\n",
+                       "TX status 0x1000000: Working point valid"}));
+}
+
+TEST_F(FaultWordTest, NotRegulatingWithoutWorkingPointAndWithoutLoadIsAFaultUnderVersion5) {
+    EXPECT_EQ(ReadFaultWord(5, 0x00000020, 0.0f),
+              (Reading{true, false, false, "* Not regulating *\n",
+                       "TX status 0x0020: Not regulating"}));
+    EXPECT_TRUE(ReadFaultWord(5, 0x00000020, 1.1920928955078125e-7f).fault);  // 2^-23
+}
+
+TEST_F(FaultWordTest, ALoadOfTwoToTheMinus22OrAValidWorkingPointIsNoNoLoadFault) {
+    EXPECT_EQ(ReadFaultWord(5, 0x00000020, -2.384185791015625e-7f),
+              (Reading{false, false, false, "* Not regulating *\n",
+                       "TX status 0x0020: Not regulating"}));
+    EXPECT_FALSE(ReadFaultWord(5, 0x01000020, 0.0f).fault);
+    EXPECT_FALSE(ReadFaultWord(5, 0x00000020, std::nanf("")).fault);
+}
+
+TEST_F(FaultWordTest, Bit5IsNoFaultUnderVersion4WhateverTheLoad) {
+    EXPECT_EQ(ReadFaultWord(4, 0x00000020, 0.0f),
+              (Reading{false, false, false, "* Tx is too warm/hot *\n",
+                       "TX status 0x0020: Tx is too warm/hot"}));
+}
+
+TEST_F(FaultWordTest, Bits0And1InhibitAndAreFaultsUnderVersion5) {
+    EXPECT_EQ(ReadFaultWord(5, 0x00000003),
+              (Reading{true, false, true, "* Transmission is inhibited *\n",
+                       "TX status 0x0003: Transmission is inhibited, Emergence stop function "
+                       "active"}));
+}
+
+TEST_F(FaultWordTest, Bits0And1AreFaultsThatDoNotInhibitUnderVersion4) {
+    EXPECT_EQ(ReadFaultWord(4, 0x00000003),
+              (Reading{true, false, false, "* Tx is off *\n",
+                       "TX status 0x0003: Tx is off, Emergency stop is activated"}));
+}
+
+TEST_F(FaultWordTest, TheTableOrderNotTheBitOrderDecidesWhichTextComesFirst) {
+    // Bit 27 is no fault, bit 7 is.
+    EXPECT_EQ(ReadFaultWord(5, 0x08000080),
+              (Reading{true, false, false, "* Too high energy loss *\n",
+                       "TX status 0x8000080: Too high energy loss, Internal +12V bad"}));
+    EXPECT_EQ(ReadFaultWord(4, 0x00010001),
+              (Reading{true, false, false,
+                       "* No contact? This load is out of range for this transmitter. *\n",
+                       "TX status 0x10001: No contact? This load is out of range for this "
+                       "transmitter., Tx is off"}));
+}
+
+TEST_F(FaultWordTest, ABitWithoutATextIsAnUnknownFault) {
+    EXPECT_EQ(ReadFaultWord(5, 0x00000200),
+              (Reading{true, false, false, "* Unknown fault *\n", "TX status 0x0200"}));
+    EXPECT_EQ(ReadFaultWord(4, 0x01000000),
+              (Reading{false, true, false, "* Unknown fault *\n", "TX status 0x1000000"}));
+}
+
+TEST_F(FaultWordTest, WithoutADescriptorTheKeptWordIsAFaultAndOnlyItsNumberIsShown) {
+    BoardLink s({.protocolVersion = 4, .faultWord = 0x01000000});
+    s.link.GetStatus(false);
+    activeProtocol = nullptr;
+    CapturedOutput output;
+    s.link.PrintFault(0x00010001);
+    output.Finish();
+    EXPECT_EQ(output.err, "* Unknown fault *\n");
+    EXPECT_EQ(TxSpi::TxStatusText(0x00010001), wxString("TX status 0x10001"));
+    EXPECT_TRUE(s.link.HasFault());
+    EXPECT_FALSE(s.link.IsWorkingPointValid());
+    EXPECT_FALSE(s.link.IsInhibited());
+}
+
+// Every bit that has a text, by version.
+const std::map<int, std::map<int, std::string>> kFaultTexts = {
+    {4, {{16, "No contact? This load is out of range for this transmitter."}, {0, "Tx is off"},
+         {1, "Emergency stop is activated"},
+         {2, "Battery and external power is low (Vcommon < 9V)"}, {3, "Tx is too warm/hot"},
+         {4, "The EXTC_OUT_POL signal must be held high to allow operation"},
+         {5, "Tx is too warm/hot"}, {6, "The calulated power loss is too high"},
+         {7, "The calulated power loss*time is too high"},
+         {8, "The internal isolated +12V is bad (<11.5V)"},
+         {17, "Current generator is not regulating"},
+         {18, "The bridge setting doesn't allow current transmission"},
+         {19, "No voltage from DCDC (~0V)"}, {20, "Tx is changeing state"},
+         {21, "Tx regulator is not stable"}, {22, "Tx current command zero (da=0)"}}},
+    {5, {{0, "Transmission is inhibited"}, {1, "Emergence stop function active"},
+         {2, "No output voltage from main DC/DC"}, {3, "Low input power voltage (11.8V/10.0V)"},
+         {4, "Over temperature"}, {5, "Not regulating"}, {6, "Too high power loss"},
+         {27, "Too high energy loss"}, {7, "Internal +12V bad"}, {16, "Unhandled command"},
+         {17, "Command in wrong mode"}, {18, "Command parameters out of range"},
+         {24, "Working point valid"}, {25, "Tx in progress"}, {26, "Emergency button active"},
+         {28, "Mode change in progress"}, {29, "Working point adjusted during transmission"}}},
+};
+
+TEST_F(FaultWordTest, EveryBitIsNamedByItsOwnTextOrByNoneUnderBothVersions) {
+    for (const auto& [version, texts] : kFaultTexts) {
+        activeProtocol = version == 4 ? &ProtocolV4 : &ProtocolV5;
+        for (int bit = 0; bit < 32; ++bit) {
+            const uint32_t word = 1u << bit;
+            wxString expected = wxString::Format("TX status 0x%04x", word);
+            if (texts.contains(bit)) expected += ": " + texts.at(bit);
+            EXPECT_EQ(TxSpi::TxStatusText(word), expected) << "version " << version;
+        }
     }
 }
 
-TEST(TxStatusTest, DumpTraceLineThenFailuresKeepTheStatusAndTheLinkHealthyUpToTen) {
+// A status record with a distinct value in every field the dump shows.
+sim::StatusRecord DistinctStatusRecord() {
     sim::StatusRecord r{};
     // Offsets 12 to 52; the one at 48 is not shown.
     const float singles[] = {1.23456f, 230.04f, 3.14159f, 9.87f, -1.5f, 12.3f, 25.0f, -10.26f,
@@ -70,23 +152,17 @@ TEST(TxStatusTest, DumpTraceLineThenFailuresKeepTheStatusAndTheLinkHealthyUpToTe
     WriteU32LE(r, 56, static_cast<uint32_t>(-5));
     const int16_t raws[] = {-12, 1023, 7, -32768, 4095, -1};
     for (size_t i = 0; i < 6; ++i) WriteU16LE(r, 60 + 2 * i, static_cast<uint16_t>(raws[i]));
-    // is_on, switch_state, cg_range, vg_range
-    WriteU8(r, 72, 2), WriteU8(r, 73, 255), WriteU8(r, 74, 2), WriteU8(r, 75, 3);
-    BoardLink s({.faultWord = 0x01000020, .status = r});
-    // A trace line: eleven columns.
-    StatusTraceSample sample;
-    const std::pair<size_t, float> traced[] = {{0, 1.5f}, {4, -2.25f}, {8, 100.0f}, {104, 0.001f},
-        {108, 3.14159f}, {112, -0.5f}, {116, 12345.678f}, {120, 0.0f}};
-    for (auto [offset, value] : traced) WriteF32LE(sample.bytes, offset, value);
-    WriteU32LE(sample.bytes, 12, 0xDEADBEEF);
-    WriteU8(sample.bytes, 166, 200), WriteU8(sample.bytes, 167, 7);
+    const uint8_t bytes[] = {2, 255, 2, 3};  // is_on, switch_state, cg_range, vg_range
+    for (size_t i = 0; i < 4; ++i) WriteU8(r, 72 + i, bytes[i]);
+    return r;
+}
+
+TEST(TxStatusTest, TheDumpShowsEveryFieldOfTheStatusRecord) {
+    BoardLink s({.faultWord = 0x01000020, .status = DistinctStatusRecord()});
     CapturedOutput output;
     s.link.GetStatus(true);
-    PrintStatusTraceLine(sample);
     output.Finish();
-    EXPECT_EQ(output.out,
-              "@ 1.500\t-2.250\t100.000\t0xdeadbeef\t 0.001\t200\t 3.142\t7\t-0.500\t12345.678\t"
-              " 0.000\n");
+    EXPECT_EQ(output.out, "");
     EXPECT_EQ(output.err,
               "-------------------\nfault_flags=0x01000020\ncg_current= 1.2346A\n"
               "vg_voltage= 230.0V\nad_value[0]= 3.1416V  -12\nad_value[1]=   9.9V 1023\n"
@@ -95,18 +171,43 @@ TEST(TxStatusTest, DumpTraceLineThenFailuresKeepTheStatusAndTheLinkHealthyUpToTe
               "estimated_load=  1234.6Ohm\nupdate_count= -5\ncg_current_da= 4095 range=2\n"
               "vg_voltage_da=   -1 range=3\nis_on= 2 ON\nswitch_state= 255\n"
               "-------------------\n");
-    // The board answers M_REQ_STATUS with a bare acknowledgement: ten tries, no dump.
-    s.bench.board.Update([](BoardConfig& board) {
+}
+
+TEST(TxStatusTest, TheTraceLineShowsElevenColumnsFromTheirPositions) {
+    StatusTraceSample sample;
+    const std::pair<size_t, float> traced[] = {{0, 1.5f}, {4, -2.25f}, {8, 100.0f}, {104, 0.001f},
+        {108, 3.14159f}, {112, -0.5f}, {116, 12345.678f}, {120, 0.0f}};
+    for (auto [offset, value] : traced) WriteF32LE(sample.bytes, offset, value);
+    WriteU32LE(sample.bytes, 12, 0xDEADBEEF);
+    WriteU8(sample.bytes, 166, 200);
+    WriteU8(sample.bytes, 167, 7);
+    CapturedOutput output;
+    PrintStatusTraceLine(sample);
+    output.Finish();
+    EXPECT_EQ(output.out,
+              "@ 1.500\t-2.250\t100.000\t0xdeadbeef\t 0.001\t200\t 3.142\t7\t-0.500\t12345.678\t"
+              " 0.000\n");
+}
+
+TEST(TxStatusTest, WithoutAStatusReplyTenAttemptsKeepTheOldRecordAndPrintNoDump) {
+    BoardLink s({.faultWord = 0x01000020});
+    s.link.GetStatus(false);
+    const int first = s.bench.board.ExchangeCount();
+    // The board answers M_REQ_STATUS with a bare acknowledgement.
+    s.bench.board.Update([](sim::BoardConfig& board) {
         board.faultWord = 0x00000003;
         board.nullReplyTo = {M_REQ_STATUS};
     });
     CapturedOutput failing;
     s.link.GetStatus(true);
     failing.Finish();
-    EXPECT_EQ(std::tuple(failing.err.find("fault_flags"), s.Requests().size(), s.link.FaultWord()),
-              std::tuple(std::string::npos, 22u, 0x01000020u));
-    // The link stays healthy up to ten failed transfers in a row.
-    s.bench.board.Update([](BoardConfig& board) { board.failIoctlFromExchange = 1; });
+    EXPECT_EQ(failing.err.find("fault_flags"), std::string::npos);
+    EXPECT_EQ(s.bench.board.ExchangeCount() - first, 20);
+    EXPECT_EQ(s.link.FaultWord(), 0x01000020u);
+}
+
+TEST(TxStatusTest, TheLinkIsHealthyUpToTenFailedExchangesInARow) {
+    BoardLink s({.failIoctlFromExchange = 2});
     CapturedOutput quiet;
     while (s.link.ErrorCount() < 10) s.link.PollReply();
     EXPECT_TRUE(s.link.IsLinkHealthy());
@@ -114,22 +215,23 @@ TEST(TxStatusTest, DumpTraceLineThenFailuresKeepTheStatusAndTheLinkHealthyUpToTe
     EXPECT_FALSE(s.link.IsLinkHealthy());
 }
 
-TEST(TxReadoutTest, SnapshotAndChannelValues) {
+TEST(TxReadoutTest, ASnapshotShowsEveryFieldOfItsRecord) {
     sim::SnapshotRecord r{};
-    WriteU32LE(r, 12, 0x01000020), WriteU32LE(r, 16, 0x09000020);
-    WriteF32LE(r, 20, 0.123456f), WriteF32LE(r, 24, 48.04f), WriteF32LE(r, 72, 150.0f);
-    WriteU8(r, 102, 3), WriteU8(r, 103, 1);
+    WriteU32LE(r, 12, 0x01000020);
+    WriteU32LE(r, 16, 0x09000020);
+    WriteF32LE(r, 20, 0.123456f);
+    WriteF32LE(r, 24, 48.04f);
+    WriteF32LE(r, 72, 150.0f);
+    WriteU8(r, 102, 3);
+    WriteU8(r, 103, 1);
     const float pairs[8][2] = {{148.5f, 151.2f}, {47.8f, 48.3f},  {12.0f, 12.4f}, {11.9f, 12.1f},
                                {0.498f, 0.502f}, {-23.9f, 24.1f}, {23.8f, 24.2f}, {1.2f, 1.6f}};
     for (size_t i = 0; i < 16; ++i) WriteF32LE(r, 104 + 4 * i, pairs[i / 2][i % 2]);
-    // The board answers snapshot record -7 only.
-    BoardLink b({.snapshots = {{-7, r}},
-                 .channels = {{4, {12.5f, 255}}, {19, {-0.5f, -1}}, {13, {1.0f, INT32_MIN}}}});
+    BoardLink b({.snapshots = {{-7, r}}});  // the board answers snapshot record -7 only
     CapturedOutput output;
     b.link.PrintSnapshot(-7, true);
-    b.link.PrintChannelValues();
     output.Finish();
-    EXPECT_EQ(b.Requests().size(), 40u);
+    EXPECT_EQ(b.Requests().size(), 2u);
     EXPECT_EQ(output.err,
               "Snapshot information for record id -7\n-------------------------------------\n"
               "Fault flags: 0x01000020, Aggregated fault flags: 0x09000020\n"
@@ -140,6 +242,14 @@ TEST(TxReadoutTest, SnapshotAndChannelValues) {
               "Internal isolated voltage level: 11.9-12.1A\nCurrent level: 0.49800-0.50200A\n"
               "Left leg voltage level: -23.9-24.1\nRight leg voltage level: 23.8-24.2\n"
               "Power loss: 1.2-1.6W\n-------------------------------------\n");
+}
+
+TEST(TxReadoutTest, TheChannelValuesNameEveryChannelOfVersion5) {
+    BoardLink b({.channels = {{4, {12.5f, 255}}, {19, {-0.5f, -1}}, {13, {1.0f, INT32_MIN}}}});
+    CapturedOutput output;
+    b.link.PrintChannelValues();
+    output.Finish();
+    EXPECT_EQ(b.Requests().size(), 38u);
     const std::string names[] = {
         "ANALOGUE_INTERNAL_BATTERY", "ANALOGUE_EXTERNAL_BATTERY", "ANALOGUE_COMMON_BATTERY",
         "ANALOGUE_USB", "ANALOGUE_CURRENT_FEEDBACK", "ANALOGUE_LLV_FEEDBACK",
@@ -155,8 +265,9 @@ TEST(TxReadoutTest, SnapshotAndChannelValues) {
         expected += (set.contains(i) ? set.at(i) : "0 (0x0)/ 0.000000") + "\n";
     }
     EXPECT_EQ(output.out, expected);
-    // Nothing is asked for without printing or under version 4; a bare
-    // acknowledgement prints no snapshot.
+}
+
+TEST(TxReadoutTest, NoSnapshotIsAskedForWithoutPrintingOrUnderVersion4NorShownWithoutAReply) {
     for (auto [version, print, asked] : {std::tuple(5, false, 0u), {4, true, 0u}, {5, true, 2u}}) {
         BoardLink refusing({.protocolVersion = uint8_t(version), .nullReplyTo = {M_REQ_SNAPSHOT}});
         CapturedOutput none;
@@ -167,29 +278,42 @@ TEST(TxReadoutTest, SnapshotAndChannelValues) {
     }
 }
 
-TEST(TxReadoutTest, IdentityTextsSoftwareNumberAndTiming) {
+// Serial, product, revision, software, number; description; version; number read, fast.
+const struct IdentityCase {
+    sim::BoardIdentity id;
+    const wchar_t *description, *version;
+    int number;
+    bool fast;
+} kIdentities[] = {
+    {{"77", "T-500", "B", "2.1.7", "994"}, L"T-500/B/77", L"2.1.7", 994, false},
+    {{"77", "T-500", "B", "2.1", "995"}, L"T-500/B/77", L"2.1(995)", 995, true},
+    {{"", "", "", "", " -7x"}, L"//", L"( -7x)", -7, false},
+    // Full fields: 16 bytes each and not one more; a leading zero is no octal prefix.
+    {{"SERIAL0123456789", "PRODUCT-ABCDEFGH", "REVISION-XYZ-012", "10.20.3000000000", "0995"},
+     L"PRODUCT-ABCDEFGH/REVISION-XYZ-012/SERIAL0123456789", L"10.20.3000000000", 995, true},
+    // Bytes the locale cannot convert are kept: UTF-8 as its characters,
+    // anything else one character per byte.
+    {{"\xFF\xFE", "PRODUCT-\xC3\x85", "C", "5.2\xC3\xA9", "1020"},
+     L"PRODUCT-\u00C5/C/\u00FF\u00FE", L"5.2\u00E9(1020)", 1020, true},
+};
+
+TEST(TxReadoutTest, TheIdentityGivesDescriptionVersionSoftwareNumberAndTiming) {
     std::setlocale(LC_ALL, "C");  // it knows no byte above 0x7F
-    // Serial, product, revision, software, number; description; version; number read, fast.
-    const struct { sim::BoardIdentity id; const wchar_t *description, *version; int number;
-                   bool fast; } cases[] = {
-        {{"77", "T-500", "B", "2.1.7", "994"}, L"T-500/B/77", L"2.1.7", 994, false},
-        {{"77", "T-500", "B", "2.1", "995"}, L"T-500/B/77", L"2.1(995)", 995, true},
-        {{"", "", "", "", " -7x"}, L"//", L"( -7x)", -7, false},
-        // Full fields: 16 bytes each and not one more; a leading zero is no octal prefix.
-        {{"SERIAL0123456789", "PRODUCT-ABCDEFGH", "REVISION-XYZ-012", "10.20.3000000000", "0995"},
-         L"PRODUCT-ABCDEFGH/REVISION-XYZ-012/SERIAL0123456789", L"10.20.3000000000", 995, true},
-        // Bytes the locale cannot convert are kept: UTF-8 as its characters,
-        // anything else one character per byte.
-        {{"\xFF\xFE", "PRODUCT-\xC3\x85", "C", "5.2\xC3\xA9", "1020"},
-         L"PRODUCT-\u00C5/C/\u00FF\u00FE", L"5.2\u00E9(1020)", 1020, true},
-    };
-    for (const auto& c : cases) {
+    for (const IdentityCase& c : kIdentities) {
         SCOPED_TRACE(c.id.product + " " + c.id.softwareNumber);
-        BoardLink b({.identity = c.id, .failIoctlFromExchange = 3}, /*identify=*/true);
+        BoardLink b({.identity = c.id}, LinkStart::kIdentified);
         EXPECT_EQ(std::tuple(b.link.GetUnitDescription(), b.link.GetSoftwareVersion(),
                              b.link.SoftwareNumber(), b.link.FastTiming()),
                   std::tuple(wxString(c.description), wxString(c.version), c.number, c.fast));
-        // The transfers fail from here on: nothing arrives, nothing old is shown.
+    }
+}
+
+TEST(TxReadoutTest, AnIdentityQueryThatFailsShowsNothingOld) {
+    std::setlocale(LC_ALL, "C");
+    for (const IdentityCase& c : kIdentities) {
+        SCOPED_TRACE(c.id.product + " " + c.id.softwareNumber);
+        // The transfers fail after the identity: nothing arrives.
+        BoardLink b({.identity = c.id, .failIoctlFromExchange = 3}, LinkStart::kIdentified);
         std::array<uint8_t, kTransmitterInfoSize> info{};
         CapturedOutput output;
         EXPECT_EQ(b.link.GetInfo(info), 0);

@@ -2,7 +2,7 @@
 // reports, error counting, pauses, the ready-line wait and the retrying
 // queries.
 #include "frame_io.h"
-#include "test_support.h"
+#include "board_link.h"
 
 namespace {
 
@@ -10,45 +10,55 @@ const std::string kZeros88(176, '0');
 const std::string kAssumeFresh = "---- Assume correct cid=0\n";
 
 TEST(Txrx, RequestFramesIdsAcksChecksumsTransferLengthsAndPauses) {
-    Bench bench;
-    TxSpi& link = bench.Link();
+    BoardLink b({}, LinkStart::kFresh);
     // Fresh, the M_SNAPSHOT due after M_REQ_SNAPSHOT, then M_GET_INFO.
     const std::array<uint32_t, 3> steps[] = {{M_NULL, 8, 8}, {M_SETPOLARITY, 16, 8},
         {M_REQ_SNAPSHOT, 8, 8}, {M_NULL, 8, 8}, {M_REQ_INFO, 8, 8}, {M_NULL, 8, 88}};
     CapturedOutput output;
     for (auto [type, txLength, rxLength] : steps) {
-        if (type == M_SETPOLARITY) WriteU32LE(link.TxFrame(), 8, 0x04030201);
-        EXPECT_EQ(link.txrx(type, txLength, rxLength), 0);
+        if (type == M_SETPOLARITY) WriteU32LE(b.link.TxFrame(), 8, 0x04030201);
+        EXPECT_EQ(b.link.txrx(type, txLength, rxLength), 0);
     }
     // A restart: standby with no reply id, reset, and the next request acknowledges nothing.
-    EXPECT_EQ(link.txrxRestart(), 0);
-    link.txrx(M_NULL, 8, 8);
+    EXPECT_EQ(b.link.txrxRestart(), 0);
+    b.link.txrx(M_NULL, 8, 8);
     output.Finish();
-    EXPECT_EQ(bench.Requests(),
-              (std::vector<Bytes>{{9, 1, 5, 8, 0, 0, 23, 0},
-                  {8, 2, 5, 16, 1, 0, 42, 0, 1, 2, 3, 4, 0, 0, 0, 0}, {30, 3, 5, 8, 2, 0, 48, 0},
-                  {9, 4, 5, 8, 3, 0, 29, 0}, {22, 5, 5, 8, 4, 0, 44, 0}, {9, 6, 5, 8, 5, 0, 33, 0},
-                  {19, 7, 5, 8, 0, 0, 39, 0}, {17, 8, 5, 8, 7, 0, 45, 0},
-                  {9, 9, 5, 8, 0, 0, 31, 0}}));
-    EXPECT_EQ(bench.TransferLengths(), (std::vector<uint32_t>{88, 16, 8, 200, 8, 88, 8, 8, 8}));
+    EXPECT_EQ(b.bench.Requests(), (std::vector<Bytes>{
+        Frame({.type = 9, .frameId = 1, .version = 5, .length = 8, .ackId = 0, .checksum = 23}),
+        Frame({.type = 8, .frameId = 2, .version = 5, .length = 16, .ackId = 1, .checksum = 42},
+              {1, 2, 3, 4, 0, 0, 0, 0}),
+        Frame({.type = 30, .frameId = 3, .version = 5, .length = 8, .ackId = 2, .checksum = 48}),
+        Frame({.type = 9, .frameId = 4, .version = 5, .length = 8, .ackId = 3, .checksum = 29}),
+        Frame({.type = 22, .frameId = 5, .version = 5, .length = 8, .ackId = 4, .checksum = 44}),
+        Frame({.type = 9, .frameId = 6, .version = 5, .length = 8, .ackId = 5, .checksum = 33}),
+        Frame({.type = 19, .frameId = 7, .version = 5, .length = 8, .ackId = 0, .checksum = 39}),
+        Frame({.type = 17, .frameId = 8, .version = 5, .length = 8, .ackId = 7, .checksum = 45}),
+        Frame({.type = 9, .frameId = 9, .version = 5, .length = 8, .ackId = 0, .checksum = 31}),
+    }));
+    EXPECT_EQ(b.bench.TransferLengths(), (std::vector<uint32_t>{88, 16, 8, 200, 8, 88, 8, 8, 8}));
     EXPECT_EQ(std::tie(output.out, output.err),
               std::tuple("TxSpi::txrxRestart\n", kAssumeFresh + "---- Assume correct cid=8\n"));
     // Each exchange waits the pause of the request before it (legacy timing).
-    EXPECT_EQ(bench.clock.pauses, (std::vector<int64_t>{4000000, 4000000, 200000000, 4000000,
+    EXPECT_EQ(b.clock.pauses, (std::vector<int64_t>{4000000, 4000000, 200000000, 4000000,
                                                         60000000, 4000000, 10000000, 5000000000}));
     // Request ids skip 0 when the counter wraps.
     CapturedOutput more;
     std::vector<uint32_t> ids;
-    for (int i = 10; i <= 257; ++i) link.txrx(M_NULL, 8, 8), ids.push_back(link.Current().cid);
+    for (int i = 10; i <= 257; ++i) {
+        b.link.txrx(M_NULL, 8, 8);
+        ids.push_back(b.link.Current().cid);
+    }
     EXPECT_EQ(std::vector(ids.end() - 4, ids.end()), (std::vector<uint32_t>{254, 255, 1, 2}));
 }
 
 TEST(Txrx, ZeroOnlyBusPassesOnceThenFailsTypeAndId) {
-    Bench bench({.silentFromExchange = 1});
-    TxSpi& link = bench.Link();
-    { CapturedOutput first; EXPECT_EQ(link.txrx(M_REQ_INFO, 8, 8), 0); }  // fresh: expects anything
+    BoardLink b({.silentFromExchange = 1}, LinkStart::kFresh);
+    {
+        CapturedOutput first;
+        EXPECT_EQ(b.link.txrx(M_REQ_INFO, 8, 8), 0);  // fresh: expects anything
+    }
     CapturedOutput second;
-    EXPECT_EQ(link.txrx(M_NULL, 8, 88), MISSING_ACK | MESSAGE_TYPE_ERROR);
+    EXPECT_EQ(b.link.txrx(M_NULL, 8, 88), MISSING_ACK | MESSAGE_TYPE_ERROR);
     second.Finish();
     EXPECT_EQ(second.err,
               "**** Not valid message type\n**** Wrong receive size Expect 88 != 0\n"
@@ -62,15 +72,14 @@ TEST(Txrx, ZeroOnlyBusPassesOnceThenFailsTypeAndId) {
 }
 
 TEST(Txrx, WrongChecksumIsReportedWithTheLastTwoExchanges) {
-    Bench bench({.badChecksumOnExchange = 4});
-    TxSpi& link = bench.Link();
+    BoardLink b({.badChecksumOnExchange = 4}, LinkStart::kFresh);
     CapturedOutput output;
-    for (uint32_t type : {M_NULL, M_NULL, M_REQ_INFO}) EXPECT_EQ(link.txrx(type, 8, 8), 0);
+    for (uint32_t type : {M_NULL, M_NULL, M_REQ_INFO}) EXPECT_EQ(b.link.txrx(type, 8, 8), 0);
     output.Finish();
     CapturedOutput fourth;
-    EXPECT_EQ(link.txrx(M_NULL, 8, 88), CHECKSUM_BAD);
+    EXPECT_EQ(b.link.txrx(M_NULL, 8, 88), CHECKSUM_BAD);
     fourth.Finish();
-    EXPECT_EQ(link.txrx(M_NULL, 8, 8), 0);
+    EXPECT_EQ(b.link.txrx(M_NULL, 8, 8), 0);
     // The identity frame (type 23, id 4, answering 3) with its checksum 0x0651 plus one.
     const std::string dump =
         "17040558030052065458303431322d30303737000000000054582d3530300000000000000000000043000000"
@@ -84,12 +93,13 @@ TEST(Txrx, WrongChecksumIsReportedWithTheLastTwoExchanges) {
                           "          * RX:" + dump +
                               "\nTXSPI:OUT --> MyId=4 TxId=3 M_NULL 0     \n");
     // The reply with the bad checksum is not acknowledged.
-    EXPECT_EQ(bench.Requests()[4], (Bytes{9, 5, 5, 8, 0, 0, 27, 0}));
+    EXPECT_EQ(b.bench.Requests()[4],
+              Frame({.type = 9, .frameId = 5, .version = 5, .length = 8, .checksum = 27}));
 }
 
 TEST(Txrx, ReportsAreMutedAfterTenFailuresInARowAndResumeAfterAGoodExchange) {
-    Bench bench({.failIoctlFromExchange = 1, .failIoctlCount = 11, .shortTransferOnExchange = 13});
-    TxSpi& link = bench.Link();
+    BoardLink b({.failIoctlFromExchange = 1, .failIoctlCount = 11, .shortTransferOnExchange = 13},
+                LinkStart::kFresh);
     const std::string checks = "*** TXSPI ioctl error ret=-1 length=88\n"
                                "**** Not valid message type\n"
                                "**** Wrong receive size Expect 88 != 0\n" + kAssumeFresh +
@@ -97,7 +107,7 @@ TEST(Txrx, ReportsAreMutedAfterTenFailuresInARowAndResumeAfterAGoodExchange) {
     std::vector<std::string> errs;
     for (int i = 1; i <= 13; ++i) {
         CapturedOutput output;
-        EXPECT_EQ(link.txrx(M_NULL, 8, 8), i == 12 ? 0 : IOCTL_ERROR) << i;
+        EXPECT_EQ(b.link.txrx(M_NULL, 8, 8), i == 12 ? 0 : IOCTL_ERROR) << i;
         output.Finish();
         errs.push_back(output.err);
     }
@@ -112,42 +122,40 @@ TEST(Txrx, ReportsAreMutedAfterTenFailuresInARowAndResumeAfterAGoodExchange) {
 }
 
 TEST(Txrx, FastTimingWaitsForTwoReadyReadingsOrEightSeconds) {
-    Bench bench;
-    TxSpi& link = bench.Link();
+    BoardLink b({}, LinkStart::kFresh);
     std::array<uint8_t, kTransmitterInfoSize> info{};
     CapturedOutput output;
-    ASSERT_EQ(link.GetInfo(info), 1020);
+    ASSERT_EQ(b.link.GetInfo(info), 1020);
     // Ready, busy, ready, ready: two ready readings in a row, then the transfer's own.
-    bench.gpio.ScriptLevels({0, 1, 0, 0});
-    const int before = bench.gpio.GetPinCount();
-    link.txrx(M_NULL, 8, 8);
-    EXPECT_EQ(bench.gpio.GetPinCount() - before, 5);
-    EXPECT_EQ(bench.clock.sleeps, (std::vector<int64_t>{500000, 500000, 500000}));
+    b.bench.gpio.ScriptLevels({0, 1, 0, 0});
+    const int before = b.bench.gpio.GetPinCount();
+    b.link.txrx(M_NULL, 8, 8);
+    EXPECT_EQ(b.bench.gpio.GetPinCount() - before, 5);
+    EXPECT_EQ(b.clock.sleeps, (std::vector<int64_t>{500000, 500000, 500000}));
     output.Finish();
     // Never ready: the link gives up eight seconds after the pause and
     // transfers anyway.
-    bench.gpio.NeverReady();
-    bench.clock.tick = 100000000;  // a slow clock: fewer readings until the deadline
-    const timespec start = bench.clock.now;
+    b.bench.gpio.NeverReady();
+    b.clock.tick = 100000000;  // a slow clock: fewer readings until the deadline
+    const timespec start = b.clock.now;
     CapturedOutput waiting;
-    link.txrx(M_NULL, 8, 8);
+    b.link.txrx(M_NULL, 8, 8);
     waiting.Finish();
-    EXPECT_GE(NanosecondsBetween(start, bench.clock.last), 8000000000);
+    EXPECT_GE(NanosecondsBetween(start, b.clock.last), 8000000000);
     EXPECT_EQ(std::tie(waiting.out, waiting.err),
               std::tuple("*** WaitMinDelay(0) Timeout tx GetSpiRead\n",
                          "*** TXSPI try to communicate with spi not ready\n"));
-    EXPECT_EQ(bench.board.ExchangeCount(), 4);
+    EXPECT_EQ(b.bench.board.ExchangeCount(), 4);
 }
 
 TEST(Txrx, QueriesReadTheirWordsOrTryTenTimesAndSaySo) {
     for (auto [readyWord, faultWord] : {std::pair(1u, 0x01000020u), std::pair(0u, 0x4u)}) {
-        Bench bench({.readyWord = readyWord, .faultWord = faultWord});
-        TxSpi& link = bench.Link();
+        BoardLink b({.readyWord = readyWord, .faultWord = faultWord}, LinkStart::kFresh);
         CapturedOutput output;
-        EXPECT_EQ(link.RequestReady(), readyWord == 1);
-        EXPECT_EQ(link.FaultWord(), faultWord);
-        EXPECT_EQ(link.RequestFaults(), faultWord);
-        EXPECT_EQ(bench.board.ExchangeCount(), 4);  // one try each
+        EXPECT_EQ(b.link.RequestReady(), readyWord == 1);
+        EXPECT_EQ(b.link.FaultWord(), faultWord);
+        EXPECT_EQ(b.link.RequestFaults(), faultWord);
+        EXPECT_EQ(b.bench.board.ExchangeCount(), 4);  // one try each
     }
     // Zeros fail only the reply exchanges, so the count stays low; failed transfers pass 10.
     const std::pair<sim::BoardConfig, std::string> failures[] = {
@@ -156,12 +164,11 @@ TEST(Txrx, QueriesReadTheirWordsOrTryTenTimesAndSaySo) {
         {{.failIoctlFromExchange = 1}, "**** Wrong receive size Expect 88 != 0\n" + kAssumeFresh},
     };
     for (const auto& [config, tail] : failures) {
-        Bench bench(config);
-        TxSpi& link = bench.Link();
+        BoardLink b(config, LinkStart::kFresh);
         CapturedOutput output;
-        EXPECT_FALSE(link.RequestReady());
+        EXPECT_FALSE(b.link.RequestReady());
         output.Finish();
-        EXPECT_EQ(bench.board.ExchangeCount(), 20);
+        EXPECT_EQ(b.bench.board.ExchangeCount(), 20);
         EXPECT_TRUE(output.err.ends_with(tail)) << output.err;
     }
 }
