@@ -8,26 +8,26 @@
 class UniqueFd {
 public:
     UniqueFd() = default;
-    // Takes ownership of `fd`; a negative value means "no descriptor".
-    explicit UniqueFd(int fd) : fd_(fd) {}
+    // Takes ownership of `descriptor`; a negative value means "no descriptor".
+    explicit UniqueFd(int descriptor) : fd(descriptor) {}
     ~UniqueFd() { reset(); }
 
     UniqueFd(const UniqueFd&) = delete;
     UniqueFd& operator=(const UniqueFd&) = delete;
-    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    UniqueFd(UniqueFd&& other) noexcept : fd(std::exchange(other.fd, -1)) {}
     UniqueFd& operator=(UniqueFd&& other) noexcept {
-        if (this != &other) reset(std::exchange(other.fd_, -1));
+        if (this != &other) reset(std::exchange(other.fd, -1));
         return *this;
     }
 
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    // Closes the descriptor held, if any, and takes `fd` instead.
-    void reset(int fd = -1) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
+    int get() const { return fd; }
+    bool valid() const { return fd >= 0; }
+    // Closes the descriptor held, if any, and takes `descriptor` instead.
+    void reset(int descriptor = -1) {
+        if (fd >= 0) ::close(fd);
+        fd = descriptor;
     }
 
 private:
-    int fd_ = -1;
+    int fd = -1;
 };

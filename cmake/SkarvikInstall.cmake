@@ -15,8 +15,8 @@ endfunction()
 
 # skarvik_install_man(COMPONENT page.N...): installs the pages compressed
 # (gzip -9n, as Debian ships them) into share/man/manN, with the project's
-# version in their title line (".TH ... "skarvik-tx VERSION""). A page that is
-# not written yet is skipped.
+# version in their title line (".TH ... "skarvik-tx VERSION""), whether the page
+# names a version there or not. A page that is not written yet is skipped.
 function(skarvik_install_man component)
   foreach(page IN LISTS ARGN)
     if(NOT EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${page})
@@ -27,7 +27,7 @@ function(skarvik_install_man component)
     set(source ${CMAKE_CURRENT_SOURCE_DIR}/${page})
     set(compressed ${CMAKE_CURRENT_BINARY_DIR}/${name}.gz)
     add_custom_command(OUTPUT ${compressed}
-      COMMAND sh -c "sed '/^\\.TH /s/skarvik-tx [0-9][0-9.]*/skarvik-tx ${PROJECT_VERSION}/' '${source}' | gzip -9nc > '${compressed}'"
+      COMMAND sh -c "sed '/^\\.TH /s/skarvik-tx\\( [0-9][0-9.]*\\)\\{0,1\\}/skarvik-tx ${PROJECT_VERSION}/' '${source}' | gzip -9nc > '${compressed}'"
       DEPENDS ${source} VERBATIM)
     add_custom_target(man_${name} ALL DEPENDS ${compressed})
     install(FILES ${compressed} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section}

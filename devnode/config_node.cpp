@@ -5,24 +5,24 @@
 #include <cerrno>
 
 bool ConfigNode::Open(const char* path, DeviceDriver& driver) {
-    return node_.Open(path, O_RDWR | O_CLOEXEC, driver);
+    return node.Open(path, O_RDWR | O_CLOEXEC, driver);
 }
 
 int ConfigNode::Drive(unsigned nr, uint8_t level) {
-    return node_.Ioctl(FpgaConfigWriteRequest(nr), &level);
+    return node.Ioctl(FpgaConfigWriteRequest(nr), &level);
 }
 
 int ConfigNode::Read(unsigned nr, uint8_t* level) {
-    return node_.Ioctl(FpgaConfigReadRequest(nr), level);
+    return node.Ioctl(FpgaConfigReadRequest(nr), level);
 }
 
 int ConfigNode::Send(unsigned nr, uint8_t* record) {
-    return node_.Ioctl(FpgaConfigWriteRequest(nr), record);
+    return node.Ioctl(FpgaConfigWriteRequest(nr), record);
 }
 
 bool ConfigNode::WriteAll(const uint8_t* bytes, size_t length) {
     while (length > 0) {
-        const ssize_t written = node_.Write(bytes, length);
+        const ssize_t written = node.Write(bytes, length);
         if (written < 0 && errno == EINTR) continue;
         if (written <= 0) return false;
         bytes += written;

@@ -7,20 +7,15 @@
 #include <cstdint>
 
 #include "device_node.h"
-
-// Request codes: _IOR('k', nr, 4) for the inputs, _IOW('k', nr, 4) for the
-// outputs and the pin requests. A line's argument is one byte whatever the
-// size field says.
-constexpr unsigned long FpgaConfigReadRequest(unsigned nr) { return 0x80046B00UL + nr; }
-constexpr unsigned long FpgaConfigWriteRequest(unsigned nr) { return 0x40046B00UL + nr; }
+#include "fpga_map.h"
 
 class ConfigNode {
 public:
     // Opens `path` read-write and close-on-exec through `driver`; false with
     // errno set on failure.
     bool Open(const char* path, DeviceDriver& driver = DeviceDriver::System());
-    bool IsOpen() const { return node_.IsOpen(); }
-    void SetDriver(DeviceDriver& driver) { node_.SetDriver(driver); }
+    bool IsOpen() const { return node.IsOpen(); }
+    void SetDriver(DeviceDriver& driver) { node.SetDriver(driver); }
 
     // Drives output `nr` to `level`; the ioctl result (negative on failure).
     int Drive(unsigned nr, uint8_t level);
@@ -35,5 +30,5 @@ public:
     bool WriteAll(const uint8_t* bytes, size_t length);
 
 private:
-    DeviceNode node_;
+    DeviceNode node;
 };

@@ -24,19 +24,21 @@ public:
     bool Open(const char* path, int flags, DeviceDriver& driver = DeviceDriver::System());
     void Close();
     // Any descriptor, 0 included, is an open node.
-    bool IsOpen() const { return fd_ >= 0; }
-    int Descriptor() const { return fd_; }
+    bool IsOpen() const { return fd >= 0; }
+    int Descriptor() const { return fd; }
 
     // Sends the node's requests through `driver` from now on; the node is
     // still closed by the driver that opened it. `driver` must outlive its
     // use here.
-    void SetDriver(DeviceDriver& driver) { driver_ = &driver; }
+    void SetDriver(DeviceDriver& driver) { driverInUse = &driver; }
 
-    int Ioctl(unsigned long request, void* arg) { return driver_->Ioctl(fd_, request, arg); }
-    ssize_t Write(const void* bytes, size_t length) { return driver_->Write(fd_, bytes, length); }
+    int Ioctl(unsigned long request, void* arg) { return driverInUse->Ioctl(fd, request, arg); }
+    ssize_t Write(const void* bytes, size_t length) {
+        return driverInUse->Write(fd, bytes, length);
+    }
 
 private:
-    int fd_ = -1;
-    DeviceDriver* driver_ = &DeviceDriver::System();
-    DeviceDriver* opener_ = nullptr;
+    int fd = -1;
+    DeviceDriver* driverInUse = &DeviceDriver::System();
+    DeviceDriver* opener = nullptr;
 };

@@ -2,19 +2,19 @@
 
 #include <sys/ioctl.h>
 
-int Spidev::WriteMode(uint8_t mode) { return node_.Ioctl(SPI_IOC_WR_MODE, &mode); }
+int Spidev::WriteMode(uint8_t mode) { return node.Ioctl(SPI_IOC_WR_MODE, &mode); }
 
-int Spidev::ReadMode(uint8_t& mode) { return node_.Ioctl(SPI_IOC_RD_MODE, &mode); }
+int Spidev::ReadMode(uint8_t& mode) { return node.Ioctl(SPI_IOC_RD_MODE, &mode); }
 
 int Spidev::WriteBitsPerWord(uint8_t bits) {
-    return node_.Ioctl(SPI_IOC_WR_BITS_PER_WORD, &bits);
+    return node.Ioctl(SPI_IOC_WR_BITS_PER_WORD, &bits);
 }
 
-int Spidev::ReadBitsPerWord(uint8_t& bits) { return node_.Ioctl(SPI_IOC_RD_BITS_PER_WORD, &bits); }
+int Spidev::ReadBitsPerWord(uint8_t& bits) { return node.Ioctl(SPI_IOC_RD_BITS_PER_WORD, &bits); }
 
-int Spidev::WriteMaxSpeed(uint32_t hz) { return node_.Ioctl(SPI_IOC_WR_MAX_SPEED_HZ, &hz); }
+int Spidev::WriteMaxSpeed(uint32_t hz) { return node.Ioctl(SPI_IOC_WR_MAX_SPEED_HZ, &hz); }
 
-int Spidev::ReadMaxSpeed(uint32_t& hz) { return node_.Ioctl(SPI_IOC_RD_MAX_SPEED_HZ, &hz); }
+int Spidev::ReadMaxSpeed(uint32_t& hz) { return node.Ioctl(SPI_IOC_RD_MAX_SPEED_HZ, &hz); }
 
 int Spidev::Transfer(const uint8_t* tx, uint8_t* rx, size_t length) {
     spi_ioc_transfer transfer{};
@@ -25,7 +25,7 @@ int Spidev::Transfer(const uint8_t* tx, uint8_t* rx, size_t length) {
     transfer.delay_usecs = 0;
     transfer.bits_per_word = kSpiBitsPerWord;
     transfer.cs_change = 0;
-    return node_.Ioctl(SPI_IOC_MESSAGE(1), &transfer);
+    return node.Ioctl(SPI_IOC_MESSAGE(1), &transfer);
 }
 
 int Spidev::TwoPartMessage(const uint8_t* first, size_t firstLength, const uint8_t* second,
@@ -38,5 +38,5 @@ int Spidev::TwoPartMessage(const uint8_t* first, size_t firstLength, const uint8
     transfers[1].rx_buf = reinterpret_cast<uintptr_t>(received);
     transfers[1].len = static_cast<uint32_t>(secondLength);
     transfers[1].bits_per_word = kSpiBitsPerWord;
-    return node_.Ioctl(SPI_IOC_MESSAGE(2), transfers);
+    return node.Ioctl(SPI_IOC_MESSAGE(2), transfers);
 }

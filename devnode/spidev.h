@@ -20,10 +20,10 @@ public:
     // Opens `path` with `flags` through `driver`; false with errno set on
     // failure.
     bool Open(const char* path, int flags, DeviceDriver& driver = DeviceDriver::System()) {
-        return node_.Open(path, flags, driver);
+        return node.Open(path, flags, driver);
     }
-    bool IsOpen() const { return node_.IsOpen(); }
-    void SetDriver(DeviceDriver& driver) { node_.SetDriver(driver); }
+    bool IsOpen() const { return node.IsOpen(); }
+    void SetDriver(DeviceDriver& driver) { node.SetDriver(driver); }
 
     // The set-up requests. Each returns the ioctl result; a read stores
     // what the controller reports into its argument.
@@ -44,5 +44,5 @@ public:
                        uint8_t* received, size_t secondLength);
 
 private:
-    DeviceNode node_;
+    DeviceNode node;
 };

@@ -18,15 +18,6 @@ namespace {
 constexpr size_t kChunkSize = 1024;
 constexpr int kMaxPolls = 6;
 
-// The handshake lines of the configuration device, by request number.
-constexpr unsigned kStatusInput = 5;
-constexpr unsigned kDoneInput = 6;
-constexpr unsigned kOutput7 = 7;
-constexpr unsigned kOutput8 = 8;
-constexpr unsigned kOutput9 = 9;
-constexpr unsigned kOutput10 = 10;
-constexpr unsigned kRs485Sel = 20;
-
 // The configured bitstream path, read under configLock by the caller.
 wxString ConfiguredRbfPath() {
     // Without an application object wxConfigBase cannot make its default
@@ -57,19 +48,19 @@ int RunHandshakeAndData(ConfigNode& port, int rbfFd, uint8_t* buffer, Clock& clo
     int result = 0;
     uint8_t level = 0;
 
-    port.Drive(kOutput7, 0);  // the first one may fail, the second may not
-    if ((result = port.Drive(kOutput7, 0)) < 0) return result;
-    if ((result = port.Drive(kOutput8, 0)) < 0) return result;
+    port.Drive(kFpgaConfigOutput7, 0);  // the first one may fail, the second may not
+    if ((result = port.Drive(kFpgaConfigOutput7, 0)) < 0) return result;
+    if ((result = port.Drive(kFpgaConfigOutput8, 0)) < 0) return result;
 
     clock.Sleep(50000);  // output 8 low settles
-    if ((result = port.Read(kStatusInput, &level)) < 0) return result;
+    if ((result = port.Read(kFpgaConfigStatusInput, &level)) < 0) return result;
     if (level != 0) return kFpgaStatusAfterReset;
     level = 0;
-    if ((result = port.Read(kDoneInput, &level)) < 0) return result;
+    if ((result = port.Read(kFpgaConfigDoneInput, &level)) < 0) return result;
     if (level != 0) return kFpgaDoneBeforeData;
 
-    if ((result = port.Drive(kOutput8, 1)) < 0) return result;
-    int polled = PollInput(port, kStatusInput, &result, clock);
+    if ((result = port.Drive(kFpgaConfigOutput8, 1)) < 0) return result;
+    int polled = PollInput(port, kFpgaConfigStatusInput, &result, clock);
     if (polled < 0) return polled;
     if (polled == 0) return kFpgaStatusNeverSet;
     clock.Sleep(50000);  // before the first chunk
@@ -82,11 +73,11 @@ int RunHandshakeAndData(ConfigNode& port, int rbfFd, uint8_t* buffer, Clock& clo
         if (count <= 0) break;  // end of file, or a file that cannot be read
         if (!port.WriteAll(buffer, static_cast<size_t>(count))) return kFpgaWriteFailed;
         level = 0;
-        if ((result = port.Read(kStatusInput, &level)) < 0) return result;
+        if ((result = port.Read(kFpgaConfigStatusInput, &level)) < 0) return result;
         if (level == 0) return kFpgaStatusDropped;
     }
 
-    polled = PollInput(port, kDoneInput, &result, clock);
+    polled = PollInput(port, kFpgaConfigDoneInput, &result, clock);
     if (polled < 0) return polled;
     if (polled == 0) return kFpgaDoneNeverSet;
     return result;
@@ -107,10 +98,10 @@ int FPGA::downloadBitstream(ConfigNode& port, int rbfFd, Clock& clock) {
         if (buffer) result = RunHandshakeAndData(port, rbfFd, buffer.get(), clock);
     }
     // Whatever happened, leave the lines in their resting state.
-    port.Drive(kOutput8, 1);
-    port.Drive(kOutput7, 0);  // resting low
-    port.Drive(kOutput10, 0);
-    port.Drive(kOutput9, 0);
+    port.Drive(kFpgaConfigOutput8, 1);
+    port.Drive(kFpgaConfigOutput7, 0);  // resting low
+    port.Drive(kFpgaConfigOutput10, 0);
+    port.Drive(kFpgaConfigOutput9, 0);
     return result;
 }
 
@@ -127,7 +118,7 @@ int FPGA::Configure(const char* devicePath, const char* rbfPath) {
     }
 
     ConfigNode device;
-    if (!device.Open(devicePath, *driver_)) {
+    if (!device.Open(devicePath, *driverInUse)) {
         fprintf(stderr, "***** FPGA::Configure: Open %s failed!\n", devicePath);
         return -1;
     }
@@ -143,13 +134,13 @@ int FPGA::Configure(const char* devicePath, const char* rbfPath) {
         return -1;  // the device closes itself
     }
 
-    const int result = downloadBitstream(device, rbf.get(), *clock_);
+    const int result = downloadBitstream(device, rbf.get(), *clockInUse);
     if (result < 0) {
         fprintf(stderr, "******FPGA config failed. Error code = %d\n", result);
     } else {
         fputs("FPGA configuration success!\n", stderr);
         configured = true;
     }
-    const int closing = device.Drive(kRs485Sel, 1);
+    const int closing = device.Drive(kGpioRs485Sel, 1);
     return result < 0 ? result : closing;
 }

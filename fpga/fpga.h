@@ -40,10 +40,10 @@ public:
 
     // Sends Configure's device requests and data through `driver` (the
     // system calls until then). `driver` must outlive its use here.
-    void SetDriver(DeviceDriver& driver) { driver_ = &driver; }
+    void SetDriver(DeviceDriver& driver) { driverInUse = &driver; }
     // Waits on `clock` from now on (the system's until then). `clock` must
     // outlive its use here.
-    void SetClock(Clock& clock) { clock_ = &clock; }
+    void SetClock(Clock& clock) { clockInUse = &clock; }
 
     // Whether some Configure call has succeeded.
     bool IsConfigured() const { return configured; }
@@ -61,6 +61,6 @@ private:
     static wxMutex configLock;
 
     bool configured = false;
-    DeviceDriver* driver_ = &DeviceDriver::System();
-    Clock* clock_ = &Clock::System();
+    DeviceDriver* driverInUse = &DeviceDriver::System();
+    Clock* clockInUse = &Clock::System();
 };

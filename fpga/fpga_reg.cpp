@@ -10,15 +10,12 @@
 
 namespace {
 
-constexpr uint8_t kWriteCommand = 0x80;
-constexpr uint8_t kReadCommand = 0x40;
-
 FPGAReg* currentInstance = nullptr;
 
 }  // namespace
 
 FPGAReg::FPGAReg(const char* path, const char* rbfPath, Clock& clock, DeviceDriver& driver)
-    : clock_(&clock), devicePath(path) {
+    : clockInUse(&clock), devicePath(path) {
     fputs("Initialize FPGA\n", stderr);
     {
         FPGA loader;
@@ -61,7 +58,8 @@ int FPGAReg::RegisterSpiTransfer(uint8_t command, uint8_t data, uint8_t* receive
 int FPGAReg::WriteReg(uint8_t index, uint8_t value) {
     if (!IsOpen()) return lastResult;
     uint8_t received = 0;
-    if (RegisterSpiTransfer(static_cast<uint8_t>(kWriteCommand + index), value, &received) < 0) {
+    const uint8_t command = static_cast<uint8_t>(kFpgaWriteCommand + index);
+    if (RegisterSpiTransfer(command, value, &received) < 0) {
         fprintf(stderr, "Exception: fpga_reg:%d FPGAReg::WriteReg failed\n", 241);
     }
     return lastResult;
@@ -71,7 +69,7 @@ int FPGAReg::ReadReg(uint8_t index, uint8_t* value) {
     if (!IsOpen()) return lastResult;
     // A failed transfer delivers 0.
     uint8_t received = 0;
-    RegisterSpiTransfer(static_cast<uint8_t>(kReadCommand + index), 0, &received);
+    RegisterSpiTransfer(static_cast<uint8_t>(kFpgaReadCommand + index), 0, &received);
     *value = received;
     if (lastResult < 0) fprintf(stderr, "Exception: fpga_reg:%d FPGAReg::ReadReg failed\n", 172);
     return lastResult;
@@ -141,10 +139,10 @@ bool FPGAReg::RegReadBackMatches(uint8_t index, uint8_t written, uint8_t readBac
     case FPGA_REG_FPGA_CTRL:
     case FPGA_REG_EXT_OUT:
         return (written & 0x7F) == readBack;  // bit 7 does not read back
-    case 11:
+    case kFpgaRegPairFlags:
         return (written & 0x3F) == readBack;  // nor do bits 6 and 7 here
-    case 10:
-    case 12:
+    case kFpgaRegPairByte:
+    case kFpgaRegExtOutByte:
         return true;
     default:
         return written == readBack;

@@ -15,34 +15,11 @@
 
 #include "clock.h"
 #include "device_paths.h"
+#include "fpga_map.h"
 #include "spidev.h"
 
 // The configuration node, which also carries the GPIO requests.
 constexpr const char* kFpgaConfigDevice = kGpioDevicePath;
-constexpr int kFpgaRegisterCount = 32;
-
-// Registers with a name.
-enum FpgaRegister : uint8_t {
-    FPGA_REG_FPGA_CTRL = 0,
-    FPGA_REG_FPGA_STATUS = 1,
-    FPGA_REG_INT_MASK = 2,
-    FPGA_REG_INT_SRC = 3,
-    FPGA_REG_EXT_IN = 9,
-    FPGA_REG_EXT_OUT = 13,
-    FPGA_REG_DCDC_CTRL = 18,
-    FPGA_REG_CLK_DIV = 19,
-    FPGA_REG_ADC_CTRL = 20,
-    FPGA_REG_ADC_ENL = 22,
-    FPGA_REG_ADC_ENH = 23,
-    FPGA_REG_KEYB_IN = 26,
-    FPGA_REG_KEYB_OUT = 27,
-    FPGA_REG_FPGA_VER = 29,
-    FPGA_REG_TEST_RD = 30,
-    FPGA_REG_TEST_WR = 31,
-};
-
-// What register 30 reads once the FPGA runs.
-constexpr uint8_t kFpgaSignature = 0x95;
 
 class FPGAReg {
 public:
@@ -162,7 +139,7 @@ private:
 
     wxMutex mutex;
     Spidev spi;
-    Clock* clock_;
+    Clock* clockInUse;
     int lastResult = 0;
     std::atomic<uint64_t> failedTransfers{0};
     int loadResult = 0;

@@ -37,7 +37,7 @@ void FPGAReg::Init(bool resetDcdc) {
             uint8_t signature = 0;
             ReadReg(FPGA_REG_TEST_RD, &signature);
             if (signature == kFpgaSignature) break;
-            clock_->Sleep(static_cast<int64_t>(kInitPauseMs) * 1000000);
+            clockInUse->Sleep(static_cast<int64_t>(kInitPauseMs) * 1000000);
         }
         if (tries == kInitTries) fputs("FPGAReg::Init timeout\n", stderr);
         ReadAllRegs();
@@ -153,7 +153,7 @@ int FPGAReg::SetCtrlBit2Bit0(bool bit2) {
 int FPGAReg::SetReg8(int32_t count) {
     wxMutexLocker lock(mutex);
     const uint8_t value = count == 0 ? 0 : static_cast<uint8_t>(((count | 0x80) - 1) & 0xFF);
-    return UpdateShadowAndWrite(8, 0xFF, value);
+    return UpdateShadowAndWrite(kFpgaRegCount, 0xFF, value);
 }
 
 int FPGAReg::WriteFlagPair(uint8_t byteIndex, uint8_t flagIndex, uint8_t lowBits, bool f5,
@@ -170,7 +170,7 @@ int FPGAReg::WriteFlagPair(uint8_t byteIndex, uint8_t flagIndex, uint8_t lowBits
 int FPGAReg::SetReg10And11(bool f0, bool f1, bool f2, bool f3, bool f5, bool f4, uint8_t byte) {
     wxMutexLocker lock(mutex);
     const uint8_t low = BitIf(f0, 0) | BitIf(f1, 1) | BitIf(f2, 2) | BitIf(f3, 3);
-    return WriteFlagPair(10, 11, low, f5, f4, byte);
+    return WriteFlagPair(kFpgaRegPairByte, kFpgaRegPairFlags, low, f5, f4, byte);
 }
 
 int FPGAReg::SetExtOut(bool f0, bool f1, bool f2, bool f3, bool f5, bool f4, uint8_t byte) {
@@ -179,7 +179,7 @@ int FPGAReg::SetExtOut(bool f0, bool f1, bool f2, bool f3, bool f5, bool f4, uin
                             ? static_cast<uint8_t>(extOutOverrideValue & 0x0F)
                             : static_cast<uint8_t>(BitIf(f0, 0) | BitIf(f1, 1) | BitIf(f2, 2) |
                                                    BitIf(f3, 3));
-    return WriteFlagPair(12, FPGA_REG_EXT_OUT, low, f5, f4, byte);
+    return WriteFlagPair(kFpgaRegExtOutByte, FPGA_REG_EXT_OUT, low, f5, f4, byte);
 }
 
 int FPGAReg::OverrideExtOutLow(int32_t value) {
@@ -240,15 +240,15 @@ int FPGAReg::SetAdcEnable(int32_t mask) {
 
 int FPGAReg::SetReg28Bit2(bool on) {
     wxMutexLocker lock(mutex);
-    return UpdateShadowAndWrite(28, Bit(2), BitIf(on, 2));
+    return UpdateShadowAndWrite(kFpgaRegFlagBits, Bit(2), BitIf(on, 2));
 }
 
 int FPGAReg::SetReg28Bit1(bool on) {
     wxMutexLocker lock(mutex);
-    return UpdateShadowAndWrite(28, Bit(1), BitIf(on, 1));
+    return UpdateShadowAndWrite(kFpgaRegFlagBits, Bit(1), BitIf(on, 1));
 }
 
 int FPGAReg::SetReg28Bit0(bool on) {
     wxMutexLocker lock(mutex);
-    return UpdateShadowAndWrite(28, Bit(0), BitIf(on, 0));
+    return UpdateShadowAndWrite(kFpgaRegFlagBits, Bit(0), BitIf(on, 0));
 }

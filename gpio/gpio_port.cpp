@@ -35,23 +35,23 @@ bool GpioPort::GetPin(const char* pin) {
     return sysfsReadPin(pin) != 0;
 }
 
-int GpioPort::setGprsEn(bool on) { return SetPin(25, "gprs_en", on); }
-int GpioPort::setWlanReset(bool on) { return SetPin(23, "wlan_reset", on); }
-int GpioPort::setExtIoEn(bool on) { return SetPin(21, "ext_io_en", on); }
-int GpioPort::setRs485Sel(bool on) { return SetPin(20, "rs485_sel", on); }
-int GpioPort::setRelayEn(bool on) { return SetPin(31, "relay_en", on); }
+int GpioPort::setGprsEn(bool on) { return SetPin(kGpioGprsEn, "gprs_en", on); }
+int GpioPort::setWlanReset(bool on) { return SetPin(kGpioWlanReset, "wlan_reset", on); }
+int GpioPort::setExtIoEn(bool on) { return SetPin(kGpioExtIoEn, "ext_io_en", on); }
+int GpioPort::setRs485Sel(bool on) { return SetPin(kGpioRs485Sel, "rs485_sel", on); }
+int GpioPort::setRelayEn(bool on) { return SetPin(kGpioRelayEn, "relay_en", on); }
 bool GpioPort::getGprsEn() { return GetPin("gprs_en"); }
 bool GpioPort::getWlanReset() { return GetPin("wlan_reset"); }
 bool GpioPort::getExtIoEn() { return GetPin("ext_io_en"); }
 bool GpioPort::getRs485Sel() { return GetPin("rs485_sel"); }
 bool GpioPort::getRelayEn() { return GetPin("relay_en"); }
 
-void GpioPort::setAuxLine24(bool on) { sendSwitchRequest(24, on); }
-void GpioPort::setAuxLine26(bool on) { sendSwitchRequest(26, on); }
-void GpioPort::setAuxLine27(bool on) { sendSwitchRequest(27, on); }
-void GpioPort::setAuxLine28(bool on) { sendSwitchRequest(28, on); }
-void GpioPort::setAuxLine29(bool on) { sendSwitchRequest(29, on); }
-void GpioPort::setAuxLine30(bool on) { sendSwitchRequest(30, on); }
+void GpioPort::setAuxLine24(bool on) { sendSwitchRequest(kGpioAuxLine24, on); }
+void GpioPort::setAuxLine26(bool on) { sendSwitchRequest(kGpioAuxLine26, on); }
+void GpioPort::setAuxLine27(bool on) { sendSwitchRequest(kGpioAuxLine27, on); }
+void GpioPort::setAuxLine28(bool on) { sendSwitchRequest(kGpioAuxLine28, on); }
+void GpioPort::setAuxLine29(bool on) { sendSwitchRequest(kGpioAuxLine29, on); }
+void GpioPort::setAuxLine30(bool on) { sendSwitchRequest(kGpioAuxLine30, on); }
 
 int GpioPort::readReadyLine() {
     if (!node.IsOpen()) return sysfsReadPin("spi0_int") != 0 ? 1 : 0;
@@ -66,6 +66,6 @@ int GpioPort::readReadyLine() {
     if (result != 0) printf("ioctl GET_PIN %d\n", result);
 
     // Level 0 means ready; anything above 1 is not a level and reads as busy.
-    uint8_t level = record.value();
+    uint8_t level = record.Value();
     return level <= 1 ? 1 - level : 0;
 }

@@ -9,10 +9,9 @@
 
 #include "config_node.h"
 
-// Request codes of the GPIO driver: the configuration node's write requests.
+// Request codes of the GPIO driver: the configuration node's write requests
+// (the numbers are in fpga_map.h).
 constexpr unsigned long GpioRequest(unsigned nr) { return FpgaConfigWriteRequest(nr); }
-constexpr unsigned kGpioPreparePin = 17;
-constexpr unsigned kGpioGetPin = 19;
 constexpr unsigned long GPIO_PREPARE_PIN = GpioRequest(kGpioPreparePin);
 constexpr unsigned long GPIO_GET_PIN = GpioRequest(kGpioGetPin);
 
@@ -24,7 +23,7 @@ struct GpioPinRecord {
 
     // A record naming `name` (at most 4 characters) with value 0.
     static GpioPinRecord Named(const char* name);
-    uint8_t value() const { return bytes[5]; }
+    uint8_t Value() const { return bytes[5]; }
 };
 
 class GpioPort {

@@ -2,135 +2,127 @@
 
 #include <cerrno>
 
+#include "fpga_map.h"
+
 namespace sim {
-
-namespace {
-
-constexpr uint8_t kWrite = 0x80;
-constexpr uint8_t kRead = 0x40;
-constexpr uint8_t kStatus = 1;
-constexpr uint8_t kKeybIn = 26;
-constexpr uint8_t kKeybOut = 27;
-constexpr uint8_t kTestRd = 30;
-constexpr uint8_t kSignature = 0x95;
-
-}  // namespace
 
 FpgaRegisterModel::FpgaRegisterModel() = default;
 
 uint8_t FpgaRegisterModel::ReadValue(uint8_t index) {
-    if (index == kTestRd) {
-        ++signatureReads_;
-        const bool running = signatureFromRead_ > 0 && signatureReads_ >= signatureFromRead_;
-        return running ? kSignature : 0x00;
+    if (index == FPGA_REG_TEST_RD) {
+        ++signatureReads;
+        const bool running = signatureFromRead > 0 && signatureReads >= signatureFromRead;
+        return running ? kFpgaSignature : 0x00;
     }
-    if (index == kStatus && !statusScript_.empty()) {
-        const uint8_t value = statusScript_.front();
-        statusScript_.pop_front();
+    if (index == FPGA_REG_FPGA_STATUS && !statusScript.empty()) {
+        const uint8_t value = statusScript.front();
+        statusScript.pop_front();
         return value;
     }
-    if (index == kKeybIn) {
+    if (index == FPGA_REG_KEYB_IN) {
         uint8_t lines = 0x1F;
-        for (const auto& [out, in] : keys_) {
-            if ((registers_[kKeybOut] & (1u << out)) == 0) lines &= static_cast<uint8_t>(~(1u << in));
+        for (const auto& [out, in] : keys) {
+            if ((registers[FPGA_REG_KEYB_OUT] & (1u << out)) == 0) {
+                lines &= static_cast<uint8_t>(~(1u << in));
+            }
         }
         return lines;
     }
-    return registers_[index];  // register 31 echoes what was written
+    return registers[index];  // register 31 echoes what was written
 }
 
 long FpgaRegisterModel::Message(uint8_t command, uint8_t data, uint8_t* reply, int* err) {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(mutex);
     *err = 0;
-    const bool write = (command & 0xE0) == kWrite;
-    const bool read = (command & 0xE0) == kRead;
+    const bool write = (command & kFpgaCommandMask) == kFpgaWriteCommand;
+    const bool read = (command & kFpgaCommandMask) == kFpgaReadCommand;
     if (!write && !read) {
         *err = EINVAL;  // not a command this FPGA knows
-        transfers_.push_back(RegisterTransfer{command, data, 0, true});
+        transfers.push_back(RegisterTransfer{command, data, 0, true});
         return -1;
     }
-    const uint8_t index = command & 0x1F;
-    const int access = ++accesses_[index];
-    if (failFrom_[index] > 0 && access >= failFrom_[index]) {
+    const uint8_t index = command & kFpgaIndexMask;
+    const int access = ++accesses[index];
+    if (failFrom[index] > 0 && access >= failFrom[index]) {
         *err = EIO;
-        transfers_.push_back(RegisterTransfer{command, data, 0, true});
+        transfers.push_back(RegisterTransfer{command, data, 0, true});
         return -1;
     }
     uint8_t value = 0;
     if (write) {
-        registers_[index] = data;
+        registers[index] = data;
     } else {
         value = ReadValue(index);
     }
     *reply = value;
-    transfers_.push_back(RegisterTransfer{command, data, value, false});
+    transfers.push_back(RegisterTransfer{command, data, value, false});
     return 2;
 }
 
-void FpgaRegisterModel::SetMode(uint8_t mode) {
-    std::lock_guard lock(mutex_);
-    mode_ = mode;
+void FpgaRegisterModel::SetMode(uint8_t value) {
+    std::lock_guard lock(mutex);
+    mode = value;
 }
 
 uint8_t FpgaRegisterModel::Mode() const {
-    std::lock_guard lock(mutex_);
-    return mode_;
+    std::lock_guard lock(mutex);
+    return mode;
 }
 
 uint8_t FpgaRegisterModel::BitsPerWord() const {
-    std::lock_guard lock(mutex_);
-    return bitsPerWord_;
+    std::lock_guard lock(mutex);
+    return bitsPerWord;
 }
 
 void FpgaRegisterModel::SetMaxSpeedHz(uint32_t hz) {
-    std::lock_guard lock(mutex_);
-    speedHz_ = hz;
+    std::lock_guard lock(mutex);
+    speedHz = hz;
 }
 
 uint32_t FpgaRegisterModel::MaxSpeedHz() const {
-    std::lock_guard lock(mutex_);
-    return speedHz_;
+    std::lock_guard lock(mutex);
+    return speedHz;
 }
 
 void FpgaRegisterModel::SignatureFromRead(int reads) {
-    std::lock_guard lock(mutex_);
-    signatureFromRead_ = reads;
-    signatureReads_ = 0;
+    std::lock_guard lock(mutex);
+    signatureFromRead = reads;
+    signatureReads = 0;
 }
 
 void FpgaRegisterModel::ScriptStatus(std::vector<uint8_t> values) {
-    std::lock_guard lock(mutex_);
-    statusScript_.assign(values.begin(), values.end());
+    std::lock_guard lock(mutex);
+    statusScript.assign(values.begin(), values.end());
 }
 
 void FpgaRegisterModel::FailRegister(uint8_t index, int occurrence) {
-    std::lock_guard lock(mutex_);
-    failFrom_[index & 0x1F] = occurrence + accesses_[index & 0x1F];
+    std::lock_guard lock(mutex);
+    failFrom[index & kFpgaIndexMask] = occurrence + accesses[index & kFpgaIndexMask];
 }
 
 void FpgaRegisterModel::PressKey(int out, int in) {
-    std::lock_guard lock(mutex_);
-    keys_.emplace(out, in);
+    std::lock_guard lock(mutex);
+    keys.emplace(out, in);
 }
 
 void FpgaRegisterModel::SetRegister(uint8_t index, uint8_t value) {
-    std::lock_guard lock(mutex_);
-    registers_[index & 0x1F] = value;
+    std::lock_guard lock(mutex);
+    registers[index & kFpgaIndexMask] = value;
 }
 
-std::array<uint8_t, 32> FpgaRegisterModel::Registers() const {
-    std::lock_guard lock(mutex_);
-    return registers_;
+std::array<uint8_t, kFpgaRegisterCount> FpgaRegisterModel::Registers() const {
+    std::lock_guard lock(mutex);
+    return registers;
 }
 
 std::vector<RegisterTransfer> FpgaRegisterModel::Transfers() const {
-    std::lock_guard lock(mutex_);
-    return transfers_;
+    std::lock_guard lock(mutex);
+    return transfers;
 }
 
 void FpgaRegisterModel::ClearTransfers() {
-    std::lock_guard lock(mutex_);
-    transfers_.clear();
+    std::lock_guard lock(mutex);
+    transfers.clear();
 }
 
 }  // namespace sim

@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "fpga_map.h"
+
 namespace sim {
 
 // One register message as the FPGA saw it.
@@ -33,7 +35,7 @@ public:
     long Message(uint8_t command, uint8_t data, uint8_t* reply, int* err);
 
     // The SPI set-up requests, as the driver sees them.
-    void SetMode(uint8_t mode);
+    void SetMode(uint8_t value);
     uint8_t Mode() const;
     uint8_t BitsPerWord() const;
     void SetMaxSpeedHz(uint32_t hz);
@@ -56,7 +58,7 @@ public:
     void SetRegister(uint8_t index, uint8_t value);
 
     // The register file as the FPGA holds it now.
-    std::array<uint8_t, 32> Registers() const;
+    std::array<uint8_t, kFpgaRegisterCount> Registers() const;
     // Every message so far, oldest first.
     std::vector<RegisterTransfer> Transfers() const;
     void ClearTransfers();
@@ -64,18 +66,18 @@ public:
 private:
     uint8_t ReadValue(uint8_t index);
 
-    mutable std::mutex mutex_;
-    std::array<uint8_t, 32> registers_{};
-    uint8_t mode_ = 0;
-    uint8_t bitsPerWord_ = 8;
-    uint32_t speedHz_ = 0;
-    int signatureFromRead_ = 1;
-    int signatureReads_ = 0;
-    std::deque<uint8_t> statusScript_;
-    std::array<int, 32> failFrom_{};
-    std::array<int, 32> accesses_{};
-    std::set<std::pair<int, int>> keys_;
-    std::vector<RegisterTransfer> transfers_;
+    mutable std::mutex mutex;
+    std::array<uint8_t, kFpgaRegisterCount> registers{};
+    uint8_t mode = 0;
+    uint8_t bitsPerWord = 8;
+    uint32_t speedHz = 0;
+    int signatureFromRead = 1;
+    int signatureReads = 0;
+    std::deque<uint8_t> statusScript;
+    std::array<int, kFpgaRegisterCount> failFrom{};
+    std::array<int, kFpgaRegisterCount> accesses{};
+    std::set<std::pair<int, int>> keys;
+    std::vector<RegisterTransfer> transfers;
 };
 
 }  // namespace sim

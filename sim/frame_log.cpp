@@ -24,14 +24,14 @@ std::string TypeName(uint8_t type) {
 
 }  // namespace
 
-FrameLog::FrameLog(timespec start) : start_(start) {}
+FrameLog::FrameLog(timespec startTime) : start(startTime) {}
 
 bool FrameLog::Open(const std::string& path) {
     // Close-on-exec: the log belongs to txsim, not to the command it runs.
     FILE* f = std::fopen(path.c_str(), "we");
     if (f == nullptr) return false;
-    std::lock_guard lock(mutex_);
-    file_.reset(f);
+    std::lock_guard lock(mutex);
+    file.reset(f);
     return true;
 }
 
@@ -54,8 +54,8 @@ std::string FrameLog::DescribeFrame(std::span<const uint8_t> bytes, const std::s
 }
 
 std::string FrameLog::Stamp(timespec t) const {
-    int64_t ns = (static_cast<int64_t>(t.tv_sec) - start_.tv_sec) * 1000000000 +
-                 (t.tv_nsec - start_.tv_nsec);
+    int64_t ns = (static_cast<int64_t>(t.tv_sec) - start.tv_sec) * 1000000000 +
+                 (t.tv_nsec - start.tv_nsec);
     if (ns < 0) ns = 0;
     return Format("%4" PRId64 ".%06" PRId64, ns / 1000000000, ns % 1000000000 / 1000);
 }
@@ -79,10 +79,10 @@ std::string FrameLog::BoardLine(const BusRecord& record, timespec answered) cons
 void FrameLog::Write(const BusRecord& record, timespec answered) {
     const std::string host = HostLine(record);
     const std::string board = BoardLine(record, answered);
-    std::lock_guard lock(mutex_);
-    if (!file_) return;
-    std::fprintf(file_.get(), "%s\n%s\n", host.c_str(), board.c_str());
-    std::fflush(file_.get());
+    std::lock_guard lock(mutex);
+    if (!file) return;
+    std::fprintf(file.get(), "%s\n%s\n", host.c_str(), board.c_str());
+    std::fflush(file.get());
 }
 
 }  // namespace sim

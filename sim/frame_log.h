@@ -21,8 +21,8 @@ namespace sim {
 
 class FrameLog {
 public:
-    // `start` is the CLOCK_MONOTONIC time shown as 0.
-    explicit FrameLog(timespec start);
+    // `startTime` is the CLOCK_MONOTONIC time shown as 0.
+    explicit FrameLog(timespec startTime);
 
     // Opens (truncates) the log file. False when it cannot be opened; errno
     // tells why. Without a file, Write() does nothing.
@@ -50,9 +50,9 @@ private:
 
     std::string Stamp(timespec t) const;
 
-    timespec start_;
-    std::mutex mutex_;
-    std::unique_ptr<FILE, FileCloser> file_;
+    timespec start;
+    std::mutex mutex;
+    std::unique_ptr<FILE, FileCloser> file;
 };
 
 }  // namespace sim

@@ -38,21 +38,16 @@ struct ConfigRequest {
     bool operator==(const ConfigRequest&) const = default;
 };
 
-// Request codes of the node: those of gpio_port.h, _IOW('k', nr, 4), and for
-// the two configuration inputs _IOR('k', nr, 4). The pin record is that of
-// gpio_port.h.
-constexpr unsigned long kGpioRequestBase = GpioRequest(0);
-constexpr unsigned long kGpioReadRequestBase = 0x80046B00;
-constexpr unsigned kConfigStatusInput = 5;
-constexpr unsigned kConfigDoneInput = 6;
+// Request codes and numbers of the node are those of fpga_map.h; the pin
+// record is that of gpio_port.h.
 
 class GpioDeviceModel {
 public:
     // The request code of request number `nr`.
     static constexpr unsigned long Request(unsigned nr) {
-        return (nr == kConfigStatusInput || nr == kConfigDoneInput ? kGpioReadRequestBase
-                                                                   : kGpioRequestBase) +
-               nr;
+        return nr == kFpgaConfigStatusInput || nr == kFpgaConfigDoneInput
+                   ? FpgaConfigReadRequest(nr)
+                   : FpgaConfigWriteRequest(nr);
     }
     // Size of the argument that `request` points to: 6 for the pin record,
     // 1 for a switch or configuration byte, 0 for a request the node does
@@ -60,7 +55,7 @@ public:
     static size_t ArgLength(unsigned long request);
 
     // Level written into the GET_PIN record; 0 (the default) means ready.
-    void SetLevel(uint8_t level);
+    void SetLevel(uint8_t value);
     // Levels for the next GET_PIN readings, one each, before falling back to
     // the fixed level.
     void ScriptLevels(std::vector<uint8_t> levels);
@@ -117,30 +112,30 @@ public:
     std::vector<SwitchRequest> Switches() const;
 
 private:
-    mutable std::mutex mutex_;
-    uint8_t level_ = 0;
-    std::deque<uint8_t> script_;
-    int getPinResult_ = 0;
-    int getPinCount_ = 0;
-    int prepareCount_ = 0;
-    bool keepRequests_ = true;
-    std::vector<PinRequest> pinRequests_;
-    std::vector<SwitchRequest> switches_;
+    mutable std::mutex mutex;
+    uint8_t level = 0;
+    std::deque<uint8_t> script;
+    int getPinResult = 0;
+    int getPinCount = 0;
+    int prepareCount = 0;
+    bool keepRequests = true;
+    std::vector<PinRequest> pinRequests;
+    std::vector<SwitchRequest> switches;
 
     int HandleConfig(unsigned nr, uint8_t* arg, int* err);
-    std::deque<uint8_t> statusScript_;
-    std::deque<uint8_t> doneScript_;
-    size_t expectedSize_ = 0;
-    std::vector<std::pair<unsigned, int>> failures_;  // request, occurrence
-    std::vector<int> requestCounts_ = std::vector<int>(32, 0);
-    size_t writeLimit_ = 0;
-    int failWriteAt_ = 0;
-    int failWriteResult_ = 0;
-    int failWriteErrno_ = 0;
-    int writes_ = 0;
-    int outputs_[4] = {-1, -1, -1, -1};  // outputs 7 to 10
-    std::vector<uint8_t> bitstream_;
-    std::vector<ConfigRequest> configRequests_;
+    std::deque<uint8_t> statusScript;
+    std::deque<uint8_t> doneScript;
+    size_t expectedSize = 0;
+    std::vector<std::pair<unsigned, int>> failures;  // request, occurrence
+    std::vector<int> requestCounts = std::vector<int>(32, 0);
+    size_t writeLimit = 0;
+    int failWriteAt = 0;
+    int failWriteResult = 0;
+    int failWriteErrno = 0;
+    int writes = 0;
+    int outputs[4] = {-1, -1, -1, -1};  // outputs 7 to 10
+    std::vector<uint8_t> bitstream;
+    std::vector<ConfigRequest> configRequests;
 };
 
 }  // namespace sim

@@ -309,25 +309,25 @@ struct Testbed::Impl {
     }
 };
 
-Testbed::Testbed() : impl_(std::make_unique<Impl>()) {
+Testbed::Testbed() : impl(std::make_unique<Impl>()) {
     // Before umockdev starts its worker thread: this may set LD_PRELOAD.
     LoadNodeFaults();
     // Creating the testbed points UMOCKDEV_DIR at its temporary root, which is
     // what the preload library of this process and its children follows.
-    impl_->testbed = umockdev_testbed_new();
-    gchar* root = umockdev_testbed_get_root_dir(impl_->testbed);
-    impl_->root = root;
+    impl->testbed = umockdev_testbed_new();
+    gchar* root = umockdev_testbed_get_root_dir(impl->testbed);
+    impl->root = root;
     g_free(root);
 }
 
 Testbed::~Testbed() {
     // Detach first so no handler runs against a model that is going away.
-    for (auto& [node, base] : impl_->handlers) {
-        umockdev_testbed_detach_ioctl(impl_->testbed, node.c_str(), nullptr);
+    for (auto& [node, base] : impl->handlers) {
+        umockdev_testbed_detach_ioctl(impl->testbed, node.c_str(), nullptr);
         g_object_unref(base);
     }
     // The last reference removes the temporary root and its files.
-    g_object_unref(impl_->testbed);
+    g_object_unref(impl->testbed);
 }
 
 bool Testbed::InMockEnvironment() {
@@ -341,7 +341,7 @@ bool Testbed::InMockEnvironment() {
 }
 
 bool Testbed::AddSpidev(TxBoardModel& board) {
-    return impl_->AddNode(
+    return impl->AddNode(
         "P: /devices/platform/spi0/spidev0.1\n"
         "N: spidev0.1\n"
         "E: SUBSYSTEM=spidev\n"
@@ -350,7 +350,7 @@ bool Testbed::AddSpidev(TxBoardModel& board) {
 }
 
 bool Testbed::AddGpioDevice(GpioDeviceModel& gpio) {
-    return impl_->AddNode(
+    return impl->AddNode(
         "P: /devices/platform/fpga_config.0\n"
         "N: fpga_config.0\n"
         "E: SUBSYSTEM=misc\n"
@@ -359,7 +359,7 @@ bool Testbed::AddGpioDevice(GpioDeviceModel& gpio) {
 }
 
 bool Testbed::AddFpgaRegisterDevice(FpgaRegisterModel& fpga) {
-    return impl_->AddNode(
+    return impl->AddNode(
         "P: /devices/platform/spi1/spidev1.0\n"
         "N: spidev1.0\n"
         "E: SUBSYSTEM=spidev\n"
@@ -369,49 +369,49 @@ bool Testbed::AddFpgaRegisterDevice(FpgaRegisterModel& fpga) {
 
 bool Testbed::AddSysfsRoot() {
     std::error_code ec;
-    std::filesystem::create_directories(impl_->SysfsDir(), ec);
+    std::filesystem::create_directories(impl->SysfsDir(), ec);
     if (ec) {
-        impl_->lastError = "cannot create " + impl_->SysfsDir().string() + ": " + ec.message();
+        impl->lastError = "cannot create " + impl->SysfsDir().string() + ": " + ec.message();
         return false;
     }
-    impl_->lastError.clear();
+    impl->lastError.clear();
     return true;
 }
 
 bool Testbed::SetSysfsPin(const std::string& name, const std::string& text) {
-    const std::filesystem::path dir = impl_->SysfsDir() / name;
+    const std::filesystem::path dir = impl->SysfsDir() / name;
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
     if (ec) {
-        impl_->lastError = "cannot create " + dir.string() + ": " + ec.message();
+        impl->lastError = "cannot create " + dir.string() + ": " + ec.message();
         return false;
     }
     std::ofstream out(dir / "value", std::ios::binary | std::ios::trunc);
     out << text;
     out.close();
     if (!out) {
-        impl_->lastError = "cannot write " + (dir / "value").string();
+        impl->lastError = "cannot write " + (dir / "value").string();
         return false;
     }
-    impl_->lastError.clear();
+    impl->lastError.clear();
     return true;
 }
 
 std::string Testbed::SysfsPin(const std::string& name) const {
-    return ReadFile(impl_->SysfsDir() / name / "value");
+    return ReadFile(impl->SysfsDir() / name / "value");
 }
 
 void Testbed::RemoveSysfsPin(const std::string& name) {
     std::error_code ec;
-    std::filesystem::remove(impl_->SysfsDir() / name / "value", ec);
+    std::filesystem::remove(impl->SysfsDir() / name / "value", ec);
 }
 
 IoctlCounts Testbed::HandledIoctls() {
     return {spiTransfersHandled.load(), spiSetupHandled.load(), gpioHandled.load()};
 }
 
-std::string Testbed::RootDir() const { return impl_->root; }
+std::string Testbed::RootDir() const { return impl->root; }
 
-std::string Testbed::LastError() const { return impl_->lastError; }
+std::string Testbed::LastError() const { return impl->lastError; }
 
 }  // namespace sim

@@ -13,18 +13,10 @@ namespace sim {
 
 namespace {
 
-// Offsets of the five identity texts in M_GET_INFO.
-constexpr size_t kInfoFieldSize = 16;
-constexpr size_t kSerialOffset = 8;
-constexpr size_t kProductOffset = 24;
-constexpr size_t kRevisionOffset = 40;
-constexpr size_t kSoftwareOffset = 56;
-constexpr size_t kSoftwareNumberOffset = 72;
-
 // Copies at most one field's worth of `text`; the frame is zero filled, so a
 // shorter text ends with a NUL and a text of 16 bytes or more has none.
 void WriteText(std::span<uint8_t> frame, size_t offset, const std::string& text) {
-    const size_t n = std::min(text.size(), kInfoFieldSize);
+    const size_t n = std::min(text.size(), kTextFieldSize);
     for (size_t i = 0; i < n; ++i) WriteU8(frame, offset + i, static_cast<uint8_t>(text[i]));
 }
 
@@ -44,7 +36,7 @@ bool IsModeChange(uint8_t type) {
 
 std::string ReadText(std::span<const uint8_t> frame, size_t offset) {
     std::string text;
-    for (size_t i = 0; i < kInfoFieldSize; ++i) {
+    for (size_t i = 0; i < kTextFieldSize; ++i) {
         const uint8_t c = ReadU8(frame, offset + i).value_or(0);
         if (c == 0) break;
         text.push_back(static_cast<char>(c));
@@ -57,24 +49,24 @@ std::string ReadText(std::span<const uint8_t> frame, size_t offset) {
 StatusRecord DefaultStatusRecord() {
     StatusRecord r{};
     std::span<uint8_t> s(r);
-    WriteF32LE(s, 12, 0.5f);    // cg_current
-    WriteF32LE(s, 16, 48.0f);   // vg_voltage
+    WriteF32LE(s, kStatusCgCurrent, 0.5f);
+    WriteF32LE(s, kStatusVgVoltage, 48.0f);
     const float ad[4] = {12.1f, 11.8f, 12.0f, 3.3f};
     const int16_t adRaw[4] = {3011, 2937, 2987, 2048};
     for (size_t i = 0; i < 4; ++i) {
-        WriteF32LE(s, 20 + 4 * i, ad[i]);
-        WriteU16LE(s, 60 + 2 * i, static_cast<uint16_t>(adRaw[i]));
+        WriteF32LE(s, kStatusAdValue + 4 * i, ad[i]);
+        WriteU16LE(s, kStatusAdRaw + 2 * i, static_cast<uint16_t>(adRaw[i]));
     }
     const float temperature[3] = {31.5f, 29.0f, 33.2f};
-    for (size_t i = 0; i < 3; ++i) WriteF32LE(s, 36 + 4 * i, temperature[i]);
-    WriteF32LE(s, 52, 150.0f);  // estimated_load
-    WriteU32LE(s, 56, 42);      // update_count
-    WriteU16LE(s, 68, 1200);    // cg_current_da
-    WriteU16LE(s, 70, 2400);    // vg_voltage_da
-    WriteU8(s, 72, 0);          // is_on
-    WriteU8(s, 73, 2);          // switch_state
-    WriteU8(s, 74, 1);          // cg_range
-    WriteU8(s, 75, 1);          // vg_range
+    for (size_t i = 0; i < 3; ++i) WriteF32LE(s, kStatusTemperature + 4 * i, temperature[i]);
+    WriteF32LE(s, kStatusEstimatedLoad, 150.0f);
+    WriteU32LE(s, kStatusUpdateCount, 42);
+    WriteU16LE(s, kStatusCgCurrentDa, 1200);
+    WriteU16LE(s, kStatusVgVoltageDa, 2400);
+    WriteU8(s, kStatusIsOn, 0);
+    WriteU8(s, kStatusSwitchState, 2);
+    WriteU8(s, kStatusCgRange, 1);
+    WriteU8(s, kStatusVgRange, 1);
     return r;
 }
 
@@ -106,14 +98,14 @@ std::map<uint32_t, ChannelReading> DefaultChannelReadings() {
     };
 }
 
-TxBoardModel::TxBoardModel(BoardConfig config) : config_(std::move(config)) {
+TxBoardModel::TxBoardModel(BoardConfig boardConfig) : config(std::move(boardConfig)) {
     // What the board has ready before the host's first request.
-    pendingReply_ = BuildReplyLocked(M_NULL, nextFrameId_++, 0, {});
+    pendingReply = BuildReplyLocked(M_NULL, nextFrameId++, 0, {});
 }
 
 std::vector<uint8_t> TxBoardModel::BuildReply(uint8_t type, uint8_t frameId, uint8_t ackId,
                                               std::span<const uint8_t> request) const {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(mutex);
     return BuildReplyLocked(type, frameId, ackId, request);
 }
 
@@ -126,55 +118,55 @@ std::vector<uint8_t> TxBoardModel::BuildReplyLocked(uint8_t type, uint8_t frameI
 
     switch (type) {
     case M_GET_INFO:
-        WriteText(out, kSerialOffset, config_.identity.serialNumber);
-        WriteText(out, kProductOffset, config_.identity.product);
-        WriteText(out, kRevisionOffset, config_.identity.revision);
-        WriteText(out, kSoftwareOffset, config_.identity.software);
-        WriteText(out, kSoftwareNumberOffset, config_.identity.softwareNumber);
+        WriteText(out, kInfoSerialOffset, config.identity.serialNumber);
+        WriteText(out, kInfoProductOffset, config.identity.product);
+        WriteText(out, kInfoRevisionOffset, config.identity.revision);
+        WriteText(out, kInfoSoftwareOffset, config.identity.software);
+        WriteText(out, kInfoSoftwareNumberOffset, config.identity.softwareNumber);
         break;
     case M_READY:
         // Not ready while a mode change is in progress.
-        WriteU32LE(out, 8, modeChangeLeft_ > 0 ? 0 : config_.readyWord);
-        WriteU32LE(out, 12, config_.faultWord);
+        WriteU32LE(out, kReadyWordOffset, modeChangeLeft > 0 ? 0 : config.readyWord);
+        WriteU32LE(out, kReadyFaultWordOffset, config.faultWord);
         break;
     case M_FAULTS:
-        WriteU32LE(out, 8, config_.faultWord);
+        WriteU32LE(out, kFaultsWordOffset, config.faultWord);
         break;
     case M_MODE:
-        WriteU32LE(out, 8, boardMode_);
+        WriteU32LE(out, 8, boardMode);
         break;
     case M_STATUS:
-        std::copy(config_.status.begin(), config_.status.end(), frame.begin());
-        WriteU32LE(out, 8, config_.faultWord);
+        std::copy(config.status.begin(), config.status.end(), frame.begin());
+        WriteU32LE(out, kStatusFaultFlags, config.faultWord);
         break;
     case M_SNAPSHOT: {
-        const auto found = config_.snapshots.find(static_cast<int32_t>(argument));
-        if (found != config_.snapshots.end()) {
+        const auto found = config.snapshots.find(static_cast<int32_t>(argument));
+        if (found != config.snapshots.end()) {
             std::copy(found->second.begin(), found->second.end(), frame.begin());
         } else {
-            std::copy(config_.defaultSnapshot.begin(), config_.defaultSnapshot.end(),
+            std::copy(config.defaultSnapshot.begin(), config.defaultSnapshot.end(),
                       frame.begin());
             WriteU32LE(out, 8, argument);
-            WriteU32LE(out, 12, config_.faultWord);
-            WriteU32LE(out, 16, config_.faultWord);
+            WriteU32LE(out, 12, config.faultWord);
+            WriteU32LE(out, 16, config.faultWord);
         }
         break;
     }
     case M_GET_VALUE: {
-        const auto found = config_.channels.find(argument);
-        if (found != config_.channels.end()) {
+        const auto found = config.channels.find(argument);
+        if (found != config.channels.end()) {
             WriteU32LE(out, 8, argument);
-            WriteF32LE(out, 12, found->second.value);
-            WriteU32LE(out, 16, static_cast<uint32_t>(found->second.raw));
+            WriteF32LE(out, kValueConvertedOffset, found->second.value);
+            WriteU32LE(out, kValueRawOffset, static_cast<uint32_t>(found->second.raw));
         }
         break;
     }
     case M_GET_LIMIT: {
-        const auto found = config_.limits.find(argument);
-        if (found != config_.limits.end()) {
+        const auto found = config.limits.find(argument);
+        if (found != config.limits.end()) {
             WriteU32LE(out, 8, argument);
-            WriteU32LE(out, 12, found->second[0]);
-            WriteU32LE(out, 16, found->second[1]);
+            WriteU32LE(out, kLimitFirstOffset, found->second[0]);
+            WriteU32LE(out, kLimitSecondOffset, found->second[1]);
         }
         break;
     }
@@ -186,7 +178,7 @@ std::vector<uint8_t> TxBoardModel::BuildReplyLocked(uint8_t type, uint8_t frameI
     FrameHeader header;
     header.type = type;
     header.frameId = frameId;
-    header.version = config_.protocolVersion;
+    header.version = config.protocolVersion;
     header.length = static_cast<uint8_t>(length);
     header.ackId = ackId;
     header.Write(out);
@@ -196,64 +188,65 @@ std::vector<uint8_t> TxBoardModel::BuildReplyLocked(uint8_t type, uint8_t frameI
 }
 
 void TxBoardModel::FinishModeChange() {
-    modeChangeLeft_ = 0;
-    uint32_t& word = config_.faultWord;
-    word &= ~kBoardModeChangeBit;
-    switch (modeCommand_) {
+    modeChangeLeft = 0;
+    uint32_t& word = config.faultWord;
+    word &= ~kFaultModeChange;
+    switch (modeCommand) {
     case M_AUTO_SETUP:
     case M_SETUP:
-        word |= kBoardWorkingPointBit;
+        word |= kFaultWorkingPointValid;
         break;
     case M_INIT:
-        word &= ~kBoardWorkingPointBit;
+        word &= ~kFaultWorkingPointValid;
         break;
     case M_STANDBY:
-        word &= ~(kBoardClearedByStandby | kBoardWorkingPointBit);
+        word &= ~(kFaultInhibitOrStop | kFaultWorkingPointValid);
         break;
     default:
         break;
     }
-    boardMode_ = modeCommand_;
+    boardMode = modeCommand;
 }
 
 std::vector<uint8_t> TxBoardModel::Answer(std::span<const uint8_t> bytes) {
     const FrameHeader request = FrameHeader::Read(bytes);
-    if (request.type == M_BOOT_LOAD_MODE && !bootLoader_) {
-        bootLoader_ = true;
-        bootLoadExchange_ = exchanges_;
+    if (request.type == M_BOOT_LOAD_MODE && !bootLoader) {
+        bootLoader = true;
+        bootLoadExchange = exchanges;
     }
     if (IsModeChange(request.type)) {
-        modeCommand_ = request.type;
-        if (config_.modeChangeExchanges > 0) {
-            config_.faultWord |= kBoardModeChangeBit;
-            modeChangeLeft_ = config_.modeChangeExchanges;
+        modeCommand = request.type;
+        if (config.modeChangeExchanges > 0) {
+            config.faultWord |= kFaultModeChange;
+            modeChangeLeft = config.modeChangeExchanges;
         } else {
             FinishModeChange();
         }
     }
     if (request.type == M_ON) {
-        WriteU8(config_.status, 72, ReadU32LE(bytes, 8).value_or(0) != 0 ? 1 : 0);
+        WriteU8(config.status, kStatusIsOn, ReadU32LE(bytes, 8).value_or(0) != 0 ? 1 : 0);
     }
     if (request.type == M_SET_LIMIT) {
-        config_.limits[ReadU32LE(bytes, 8).value_or(0)] = {ReadU32LE(bytes, 12).value_or(0),
+        config.limits[ReadU32LE(bytes, 8).value_or(0)] = {ReadU32LE(bytes, 12).value_or(0),
                                                            ReadU32LE(bytes, 16).value_or(0)};
     }
     if (request.type == M_SET_INFO) {
-        config_.identity = {ReadText(bytes, kSerialOffset), ReadText(bytes, kProductOffset),
-                            ReadText(bytes, kRevisionOffset), ReadText(bytes, kSoftwareOffset),
-                            ReadText(bytes, kSoftwareNumberOffset)};
+        config.identity = {ReadText(bytes, kInfoSerialOffset), ReadText(bytes, kInfoProductOffset),
+                           ReadText(bytes, kInfoRevisionOffset),
+                           ReadText(bytes, kInfoSoftwareOffset),
+                           ReadText(bytes, kInfoSoftwareNumberOffset)};
     }
 
     uint8_t type = ReplyTypeFor(request.type);
     uint8_t ackId = request.frameId;
-    if (config_.nullReplyTo.count(request.type) != 0) type = M_NULL;
-    if (request.type == config_.failAckType && config_.failAckCount != 0) {
+    if (config.nullReplyTo.count(request.type) != 0) type = M_NULL;
+    if (request.type == config.failAckType && config.failAckCount != 0) {
         // An acknowledgement of some other request.
         ackId = static_cast<uint8_t>(ackId ^ 0x80);
         if (ackId == 0) ackId = 1;
-        if (config_.failAckCount > 0) --config_.failAckCount;
+        if (config.failAckCount > 0) --config.failAckCount;
     }
-    return BuildReplyLocked(type, nextFrameId_, ackId, bytes);
+    return BuildReplyLocked(type, nextFrameId, ackId, bytes);
 }
 
 long TxBoardModel::Transfer(const uint8_t* tx, uint8_t* rx, size_t length) {
@@ -263,22 +256,22 @@ long TxBoardModel::Transfer(const uint8_t* tx, uint8_t* rx, size_t length) {
 
     BusRecord record;
     long result = 0;
-    std::function<void(const BusRecord&)> observer;
+    std::function<void(const BusRecord&)> notify;
     {
-        std::lock_guard lock(mutex_);
-        const int exchange = ++exchanges_;
+        std::lock_guard lock(mutex);
+        const int exchange = ++exchanges;
         // A mode change in progress advances with every exchange that reaches
         // the board.
-        if (modeChangeLeft_ > 0 && --modeChangeLeft_ == 0) FinishModeChange();
+        if (modeChangeLeft > 0 && --modeChangeLeft == 0) FinishModeChange();
         record.exchange = exchange;
         record.transferLength = static_cast<uint32_t>(length);
         record.time = arrived;
-        observer = observer_;
+        notify = observer;
 
         const bool failing =
-            Reached(exchange, config_.failIoctlFromExchange) &&
-            (config_.failIoctlCount <= 0 ||
-             exchange < config_.failIoctlFromExchange + config_.failIoctlCount);
+            Reached(exchange, config.failIoctlFromExchange) &&
+            (config.failIoctlCount <= 0 ||
+             exchange < config.failIoctlFromExchange + config.failIoctlCount);
         if (failing) {
             // Nothing moves: the pending reply stays for the next transfer that
             // gets through, and the request never reached the board.
@@ -287,19 +280,19 @@ long TxBoardModel::Transfer(const uint8_t* tx, uint8_t* rx, size_t length) {
             result = -1;
         } else {
             size_t moved = length;
-            if (exchange == config_.shortTransferOnExchange && moved > 0) --moved;
+            if (exchange == config.shortTransferOnExchange && moved > 0) --moved;
 
             // What goes out now: the reply prepared during the previous exchange.
             std::vector<uint8_t> out;
-            const bool bootSilent = config_.silentAfterBootLoad && bootLoader_ &&
-                                    exchange > bootLoadExchange_ + 1;
-            if (Reached(exchange, config_.silentFromExchange) || bootSilent) {
+            const bool bootSilent = config.silentAfterBootLoad && bootLoader &&
+                                    exchange > bootLoadExchange + 1;
+            if (Reached(exchange, config.silentFromExchange) || bootSilent) {
                 // Zeros only.
-            } else if (!config_.garbage.empty()) {
-                out = config_.garbage;
+            } else if (!config.garbage.empty()) {
+                out = config.garbage;
             } else {
-                out = pendingReply_;
-                if (exchange == config_.badChecksumOnExchange) {
+                out = pendingReply;
+                if (exchange == config.badChecksumOnExchange) {
                     std::span<uint8_t> frame(out);
                     const uint16_t sum = ReadU16LE(frame, 6).value_or(0);
                     WriteU16LE(frame, 6, static_cast<uint16_t>(sum + 1));
@@ -316,17 +309,17 @@ long TxBoardModel::Transfer(const uint8_t* tx, uint8_t* rx, size_t length) {
             } else {
                 record.request.assign(moved, 0);
             }
-            pendingReply_ = Answer(record.request);
+            pendingReply = Answer(record.request);
             // The board's frame ids run 1..255; 0 is never used.
-            nextFrameId_ = static_cast<uint8_t>(nextFrameId_ == 255 ? 1 : nextFrameId_ + 1);
+            nextFrameId = static_cast<uint8_t>(nextFrameId == 255 ? 1 : nextFrameId + 1);
             result = static_cast<long>(moved);
         }
     }
-    if (config_.wireNsPerByte != 0) {
+    if (config.wireNsPerByte != 0) {
         // The bytes take their time on the wire; the caller's ioctl returns
         // only then.
         timespec until = arrived;
-        const uint64_t ns = static_cast<uint64_t>(config_.wireNsPerByte) * length;
+        const uint64_t ns = static_cast<uint64_t>(config.wireNsPerByte) * length;
         until.tv_sec += static_cast<time_t>(ns / 1000000000);
         until.tv_nsec += static_cast<long>(ns % 1000000000);
         if (until.tv_nsec >= 1000000000) {
@@ -337,72 +330,72 @@ long TxBoardModel::Transfer(const uint8_t* tx, uint8_t* rx, size_t length) {
         }
     }
     record.finished = MonotonicNow();
-    if (config_.keepRecords) {
-        std::lock_guard lock(mutex_);
-        records_.push_back(record);
+    if (config.keepRecords) {
+        std::lock_guard lock(mutex);
+        records.push_back(record);
     }
-    if (observer) observer(record);
+    if (notify) notify(record);
     return result;
 }
 
-void TxBoardModel::SetMode(uint8_t mode) {
-    std::lock_guard lock(mutex_);
-    mode_ = mode;
+void TxBoardModel::SetMode(uint8_t value) {
+    std::lock_guard lock(mutex);
+    mode = value;
 }
 
 uint8_t TxBoardModel::Mode() const {
-    std::lock_guard lock(mutex_);
-    return mode_;
+    std::lock_guard lock(mutex);
+    return mode;
 }
 
 void TxBoardModel::SetBitsPerWord(uint8_t bits) {
-    std::lock_guard lock(mutex_);
-    bitsPerWord_ = bits;
+    std::lock_guard lock(mutex);
+    bitsPerWord = bits;
 }
 
 uint8_t TxBoardModel::BitsPerWord() const {
-    std::lock_guard lock(mutex_);
-    return bitsPerWord_;
+    std::lock_guard lock(mutex);
+    return bitsPerWord;
 }
 
 void TxBoardModel::SetMaxSpeedHz(uint32_t hz) {
-    std::lock_guard lock(mutex_);
-    speedHz_ = hz;
+    std::lock_guard lock(mutex);
+    speedHz = hz;
 }
 
 uint32_t TxBoardModel::MaxSpeedHz() const {
-    std::lock_guard lock(mutex_);
-    return config_.reportedSpeedHz != 0 ? config_.reportedSpeedHz : speedHz_;
+    std::lock_guard lock(mutex);
+    return config.reportedSpeedHz != 0 ? config.reportedSpeedHz : speedHz;
 }
 
 std::vector<BusRecord> TxBoardModel::Records() const {
-    std::lock_guard lock(mutex_);
-    return records_;
+    std::lock_guard lock(mutex);
+    return records;
 }
 
 bool TxBoardModel::InBootLoader() const {
-    std::lock_guard lock(mutex_);
-    return bootLoader_;
+    std::lock_guard lock(mutex);
+    return bootLoader;
 }
 
 int TxBoardModel::ExchangeCount() const {
-    std::lock_guard lock(mutex_);
-    return exchanges_;
+    std::lock_guard lock(mutex);
+    return exchanges;
 }
 
 void TxBoardModel::Update(const std::function<void(BoardConfig&)>& change) {
-    std::lock_guard lock(mutex_);
-    change(config_);
+    std::lock_guard lock(mutex);
+    change(config);
 }
 
 BoardConfig TxBoardModel::State() const {
-    std::lock_guard lock(mutex_);
-    return config_;
+    std::lock_guard lock(mutex);
+    return config;
 }
 
-void TxBoardModel::SetObserver(std::function<void(const BusRecord&)> observer) {
-    std::lock_guard lock(mutex_);
-    observer_ = std::move(observer);
+void TxBoardModel::SetObserver(std::function<void(const BusRecord&)> callback) {
+    std::lock_guard lock(mutex);
+    observer = std::move(callback);
 }
 
 }  // namespace sim

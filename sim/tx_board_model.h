@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "protocol.h"
+
 namespace sim {
 
 // The five identity texts of the M_GET_INFO frame. Each is copied into its
@@ -31,14 +33,11 @@ struct BoardIdentity {
     std::string softwareNumber = "1020";
 };
 
-constexpr size_t kStatusRecordSize = 76;
-constexpr size_t kSnapshotRecordSize = 200;
-
 // The 76-byte M_STATUS frame the board reports. Its header and its fault word
 // (offset 8) are filled in by the board when it sends the frame.
-using StatusRecord = std::array<uint8_t, kStatusRecordSize>;
+using StatusRecord = std::array<uint8_t, kTxStatusSize>;
 // A 200-byte M_SNAPSHOT frame; the header is the board's.
-using SnapshotRecord = std::array<uint8_t, kSnapshotRecordSize>;
+using SnapshotRecord = std::array<uint8_t, kSnapshotSize>;
 
 // Plausible records of a healthy board in standby: 0.5 A, 48 V, 150 Ohm.
 StatusRecord DefaultStatusRecord();
@@ -51,11 +50,6 @@ struct ChannelReading {
 };
 // Readings for the 19 channels of a version-5 board, keyed by channel number.
 std::map<uint32_t, ChannelReading> DefaultChannelReadings();
-
-// Bits of the fault word the board changes by itself.
-constexpr uint32_t kBoardModeChangeBit = 0x10000000;    // mode change in progress
-constexpr uint32_t kBoardWorkingPointBit = 0x01000000;  // working point valid
-constexpr uint32_t kBoardClearedByStandby = 0x04000003; // inhibit, stop, button
 
 // failAckCount meaning "every time".
 constexpr int kAlways = -1;
@@ -145,7 +139,7 @@ public:
     long Transfer(const uint8_t* tx, uint8_t* rx, size_t length);
 
     // The SPI set-up requests, as the driver sees them.
-    void SetMode(uint8_t mode);
+    void SetMode(uint8_t value);
     uint8_t Mode() const;
     void SetBitsPerWord(uint8_t bits);
     uint8_t BitsPerWord() const;
@@ -183,21 +177,21 @@ private:
     std::vector<uint8_t> Answer(std::span<const uint8_t> request);
     void FinishModeChange();
 
-    mutable std::mutex mutex_;
-    BoardConfig config_;
-    uint8_t mode_ = 0;
-    uint8_t bitsPerWord_ = 0;
-    uint32_t speedHz_ = 0;
-    int exchanges_ = 0;
-    uint8_t nextFrameId_ = 1;
-    std::vector<uint8_t> pendingReply_;  // sent during the next exchange
-    bool bootLoader_ = false;
-    int bootLoadExchange_ = 0;  // the exchange that carried M_BOOT_LOAD_MODE
-    std::vector<BusRecord> records_;
-    int modeChangeLeft_ = 0;       // exchanges until the mode change is done
-    uint8_t modeCommand_ = 0;      // the command that started it
-    uint32_t boardMode_ = 0;       // last mode command done, for M_MODE
-    std::function<void(const BusRecord&)> observer_;
+    mutable std::mutex mutex;
+    BoardConfig config;
+    uint8_t mode = 0;
+    uint8_t bitsPerWord = 0;
+    uint32_t speedHz = 0;
+    int exchanges = 0;
+    uint8_t nextFrameId = 1;
+    std::vector<uint8_t> pendingReply;  // sent during the next exchange
+    bool bootLoader = false;
+    int bootLoadExchange = 0;  // the exchange that carried M_BOOT_LOAD_MODE
+    std::vector<BusRecord> records;
+    int modeChangeLeft = 0;       // exchanges until the mode change is done
+    uint8_t modeCommand = 0;      // the command that started it
+    uint32_t boardMode = 0;       // last mode command done, for M_MODE
+    std::function<void(const BusRecord&)> observer;
 };
 
 }  // namespace sim

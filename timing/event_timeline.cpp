@@ -4,11 +4,11 @@
 #include <utility>
 
 EventTimeline::EventTimeline(const char* defaultFile, Clock& clock)
-    : clock_(&clock) {
+    : clockInUse(&clock) {
     if (defaultFile != nullptr) defaultFileName = defaultFile;
 }
 
-void EventTimeline::AddEvent(std::string label) { AddEvent(std::move(label), clock_->Now()); }
+void EventTimeline::AddEvent(std::string label) { AddEvent(std::move(label), clockInUse->Now()); }
 
 void EventTimeline::AddEvent(std::string label, const timespec& time) {
     events.push_back(TimelineEvent{time, std::move(label)});

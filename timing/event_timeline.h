@@ -37,7 +37,7 @@ public:
     const std::vector<TimelineEvent>& Events() const { return events; }
 
 private:
-    Clock* clock_;
+    Clock* clockInUse;
     std::optional<std::string> defaultFileName;
     std::vector<TimelineEvent> events;
 };

@@ -1,15 +1,15 @@
 #include "lap_timer.h"
 
-LapTimer::LapTimer(Clock& clock) : clock_(&clock), start(clock.Now()) {}
+LapTimer::LapTimer(Clock& clock) : clockInUse(&clock), start(clock.Now()) {}
 
-void LapTimer::Start() { Start(clock_->Now()); }
+void LapTimer::Start() { Start(clockInUse->Now()); }
 
 void LapTimer::Start(const timespec& time) {
     start = time;
     marks.clear();
 }
 
-void LapTimer::Mark() { Mark(clock_->Now()); }
+void LapTimer::Mark() { Mark(clockInUse->Now()); }
 
 void LapTimer::Mark(const timespec& time) { marks.push_back(time); }
 

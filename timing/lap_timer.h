@@ -31,7 +31,7 @@ public:
     const std::vector<timespec>& Marks() const { return marks; }
 
 private:
-    Clock* clock_;
+    Clock* clockInUse;
     timespec start;
     std::vector<timespec> marks;
 };

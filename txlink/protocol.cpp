@@ -146,22 +146,22 @@ const FaultText kFaultTextsV4[16] = {
 };
 
 const FaultText kFaultTextsV5[17] = {
-    {0x00000001, "Transmission is inhibited"},
-    {0x00000002, "Emergence stop function active"},
+    {kFaultTxInhibited, "Transmission is inhibited"},
+    {kFaultEmergencyStop, "Emergence stop function active"},
     {0x00000004, "No output voltage from main DC/DC"},
     {0x00000008, "Low input power voltage (11.8V/10.0V)"},
     {0x00000010, "Over temperature"},
-    {0x00000020, "Not regulating"},
+    {kFaultNotRegulating, "Not regulating"},
     {0x00000040, "Too high power loss"},
     {0x08000000, "Too high energy loss"},
     {0x00000080, "Internal +12V bad"},
     {0x00010000, "Unhandled command"},
     {0x00020000, "Command in wrong mode"},
     {0x00040000, "Command parameters out of range"},
-    {0x01000000, "Working point valid"},
+    {kFaultWorkingPointValid, "Working point valid"},
     {0x02000000, "Tx in progress"},
-    {0x04000000, "Emergency button active"},
-    {0x10000000, "Mode change in progress"},
+    {kFaultEmergencyButton, "Emergency button active"},
+    {kFaultModeChange, "Mode change in progress"},
     {0x20000000, "Working point adjusted during transmission"},
 };
 

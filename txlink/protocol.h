@@ -160,6 +160,60 @@ struct RequestRecord {
     uint32_t ExpectedReplyLength() const { return expectedReplyLength; }
 };
 
+// The bits of the fault word that the link and the board act on; every bit
+// with a text is in the descriptors' fault-text tables.
+constexpr uint32_t kFaultTxInhibited = 0x00000001;        // "Transmission is inhibited"
+constexpr uint32_t kFaultEmergencyStop = 0x00000002;      // "Emergence stop function active"
+constexpr uint32_t kFaultNotRegulating = 0x00000020;      // "Not regulating"
+constexpr uint32_t kFaultWorkingPointValid = 0x01000000;  // "Working point valid"
+constexpr uint32_t kFaultEmergencyButton = 0x04000000;    // "Emergency button active"
+constexpr uint32_t kFaultModeChange = 0x10000000;         // "Mode change in progress"
+// Inhibited or stopped: the bits that only a standby clears.
+constexpr uint32_t kFaultInhibitOrStop =
+    kFaultTxInhibited | kFaultEmergencyStop | kFaultEmergencyButton;
+
+// --- Records the transmitter sends, by byte offset in the whole frame.
+// M_READY: the ready word (non-zero: ready) and the fault word.
+constexpr size_t kReadyWordOffset = 8;
+constexpr size_t kReadyFaultWordOffset = 12;
+// M_FAULTS: the fault word.
+constexpr size_t kFaultsWordOffset = 8;
+// M_GET_VALUE: the converted value (an IEEE single) and the raw reading.
+constexpr size_t kValueConvertedOffset = 12;
+constexpr size_t kValueRawOffset = 16;
+// M_GET_LIMIT: the two limit words.
+constexpr size_t kLimitFirstOffset = 12;
+constexpr size_t kLimitSecondOffset = 16;
+
+// M_GET_INFO: five 16-byte texts after the header.
+constexpr size_t kTransmitterInfoSize = 88;
+constexpr size_t kTextFieldSize = 16;
+constexpr size_t kInfoSerialOffset = 8;
+constexpr size_t kInfoProductOffset = 24;
+constexpr size_t kInfoRevisionOffset = 40;
+constexpr size_t kInfoSoftwareOffset = 56;
+constexpr size_t kInfoSoftwareNumberOffset = 72;
+
+// M_STATUS: 76 bytes; singles unless said.
+constexpr size_t kTxStatusSize = 76;
+constexpr size_t kStatusFaultFlags = 8;  // 32-bit word
+constexpr size_t kStatusCgCurrent = 12;
+constexpr size_t kStatusVgVoltage = 16;
+constexpr size_t kStatusAdValue = 20;      // four singles
+constexpr size_t kStatusTemperature = 36;  // three singles
+constexpr size_t kStatusEstimatedLoad = 52;
+constexpr size_t kStatusUpdateCount = 56;  // signed 32-bit
+constexpr size_t kStatusAdRaw = 60;        // four signed 16-bit values
+constexpr size_t kStatusCgCurrentDa = 68;  // signed 16-bit
+constexpr size_t kStatusVgVoltageDa = 70;  // signed 16-bit
+constexpr size_t kStatusIsOn = 72;         // bytes from here on
+constexpr size_t kStatusSwitchState = 73;
+constexpr size_t kStatusCgRange = 74;
+constexpr size_t kStatusVgRange = 75;
+
+// M_SNAPSHOT: 200 bytes.
+constexpr size_t kSnapshotSize = 200;
+
 // One text of a fault-word bit.
 struct FaultText {
     uint32_t mask;

@@ -12,32 +12,32 @@ class TraceHistory {
 public:
     static constexpr size_t kCapacity = 4;
 
-    size_t size() const { return count_; }
-    bool empty() const { return count_ == 0; }
+    size_t size() const { return count; }
+    bool empty() const { return count == 0; }
     // The oldest record; only with a non-empty history.
-    const TraceRecord& front() const { return slots_[first_]; }
+    const TraceRecord& front() const { return slots[first]; }
     // Record `i`, counted from the oldest.
-    const TraceRecord& operator[](size_t i) const { return slots_[(first_ + i) % kCapacity]; }
+    const TraceRecord& operator[](size_t i) const { return slots[(first + i) % kCapacity]; }
 
     void pop_front() {
-        if (count_ == 0) return;
-        first_ = (first_ + 1) % kCapacity;
-        --count_;
+        if (count == 0) return;
+        first = (first + 1) % kCapacity;
+        --count;
     }
     // Appends `record`; in a full history the oldest record gives way.
     void push_back(const TraceRecord& record) {
-        if (count_ == kCapacity) pop_front();
-        slots_[(first_ + count_) % kCapacity] = record;
-        ++count_;
+        if (count == kCapacity) pop_front();
+        slots[(first + count) % kCapacity] = record;
+        ++count;
     }
     void clear() {
-        first_ = 0;
-        count_ = 0;
+        first = 0;
+        count = 0;
     }
 
 private:
-    std::array<TraceRecord, kCapacity> slots_{TraceRecord(0, 0, 0, 0, 0), TraceRecord(0, 0, 0, 0, 0),
+    std::array<TraceRecord, kCapacity> slots{TraceRecord(0, 0, 0, 0, 0), TraceRecord(0, 0, 0, 0, 0),
                                               TraceRecord(0, 0, 0, 0, 0), TraceRecord(0, 0, 0, 0, 0)};
-    size_t first_ = 0;
-    size_t count_ = 0;
+    size_t first = 0;
+    size_t count = 0;
 };

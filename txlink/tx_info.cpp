@@ -74,22 +74,3 @@ int TxSpi::SetPolarity(int polarity, uint32_t value) {
     WriteU32LE(txBuffer, 12, value);
     return txrx(M_SETPOLARITY, 16, 8);
 }
-
-int TxSpi::RequestValue(uint32_t argument, uint32_t& first, uint32_t& second) {
-    WriteU32LE(txBuffer, 8, argument);
-    txrx(M_REQ_VALUE, 12, 8);
-    int result = txrx(M_NULL, 8, 8);
-    first = ReadU32LE(rxBuffer, 16).value_or(0);
-    second = ReadU32LE(rxBuffer, 12).value_or(0);
-    return result;
-}
-
-int TxSpi::RequestLimit(uint32_t a, uint32_t b, uint32_t& first, uint32_t& second) {
-    WriteU32LE(txBuffer, 8, a);
-    WriteU32LE(txBuffer, 12, b);
-    txrx(M_REQ_LIMIT, 16, 8);
-    int result = txrx(M_NULL, 8, 20);
-    first = ReadU32LE(rxBuffer, 12).value_or(0);
-    second = ReadU32LE(rxBuffer, 16).value_or(0);
-    return result;
-}

@@ -16,10 +16,6 @@ constexpr int64_t kWaitDeadlineNs = 8000000000;
 constexpr int64_t kLegacyPollNs = 20000000;     // 20 ms between queries, legacy timing
 constexpr int64_t kReadyPollNs = 500000;        // 500 us between ready-line readings
 constexpr int64_t kModeChangePollNs = 5000000;  // 5 ms
-constexpr uint32_t kModeChangeInProgress = 0x10000000;
-// "Transmission is inhibited", "Emergence stop function active",
-// "Emergency button active".
-constexpr uint32_t kInhibitOrStop = 0x04000003;
 
 }  // namespace
 
@@ -78,26 +74,17 @@ int TxSpi::SendOn(bool on, uint32_t value) {
 }
 
 bool TxSpi::WaitForAutoSetup() {
-    timespec deadline = clock_->Now();
+    timespec deadline = clockInUse->Now();
     AddNanoseconds(deadline, kWaitDeadlineNs);
-    if (!fastTiming) clock_->Sleep(kLegacyPollNs);
+    if (!fastTiming) clockInUse->Sleep(kLegacyPollNs);
 
     for (;;) {
         if (fastTiming) {
-            // Two ready readings in a row, or the deadline.
-            bool previousReady = false;
-            for (;;) {
-                const bool ready = gpio.readReadyLine() != 0;
-                if (ready && previousReady) break;
-                previousReady = ready;
-                if (TimeReached(clock_->Now(), deadline)) {
-                    fprintf(stderr, "*** WaitForAutoSetup: Timeout  GetSpiRead\n");
-                    break;
-                }
-                clock_->Sleep(kReadyPollNs);
+            if (!WaitReadyTwice(deadline, kReadyPollNs)) {
+                fprintf(stderr, "*** WaitForAutoSetup: Timeout  GetSpiRead\n");
             }
         } else {
-            clock_->Sleep(kLegacyPollNs);
+            clockInUse->Sleep(kLegacyPollNs);
         }
 
         if (RequestReady()) return true;
@@ -105,7 +92,7 @@ bool TxSpi::WaitForAutoSetup() {
             printf("*** WaitForAutoSetup: FATAL ERROR 0x%08x \n", faultWord);
             return false;
         }
-        if (TimeReached(clock_->Now(), deadline)) {
+        if (TimeReached(clockInUse->Now(), deadline)) {
             printf("*** WaitForAutoSetup: Timeout\n");
             return false;
         }
@@ -114,14 +101,14 @@ bool TxSpi::WaitForAutoSetup() {
 
 bool TxSpi::WaitForModeChangeDone() {
     RequestReady();
-    timespec deadline = clock_->Now();
+    timespec deadline = clockInUse->Now();
     AddNanoseconds(deadline, kWaitDeadlineNs);
     for (;;) {
-        if ((faultWord & kModeChangeInProgress) == 0) return true;
-        clock_->Sleep(kModeChangePollNs);
+        if ((faultWord & kFaultModeChange) == 0) return true;
+        clockInUse->Sleep(kModeChangePollNs);
         RequestReady();
         // The deadline wins over an answer that came too late.
-        if (TimeReached(clock_->Now(), deadline)) {
+        if (TimeReached(clockInUse->Now(), deadline)) {
             fprintf(stderr, "*** WaitForModeChangeDone() Timeout \n");
             return false;
         }
@@ -134,11 +121,11 @@ bool TxSpi::RecoverToInit() {
         // Three pipelined exchanges: each brings the reply to the one before.
         if (txrx(M_REQ_FAULTS, 8, 8) != 0) continue;
         if (txrx(M_REQ_MODE, 8, 12) != 0 || rxBuffer[0] != M_FAULTS) continue;
-        const uint32_t faults = ReadU32LE(rxBuffer, 8).value_or(0);
+        const uint32_t faults = ReadU32LE(rxBuffer, kFaultsWordOffset).value_or(0);
         if (txrx(M_NULL, 8, 12) != 0 || rxBuffer[0] != M_MODE) continue;
 
         answered = true;
-        if ((faults & kInhibitOrStop) != 0) {
+        if ((faults & kFaultInhibitOrStop) != 0) {
             SendStandby();
             WaitForModeChangeDone();
         }
@@ -146,7 +133,7 @@ bool TxSpi::RecoverToInit() {
     if (!answered) txrxRestart();
 
     RequestReady();
-    if ((faultWord & kModeChangeInProgress) != 0) {
+    if ((faultWord & kFaultModeChange) != 0) {
         txrxRestart();
         RequestReady();
     }

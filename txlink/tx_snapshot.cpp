@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr size_t kSnapshotSize = 200;
-
 // The line of each channel, by channel number minus one.
 const char* const kChannelFormats[kV5ChannelCount] = {
     "V5_CHANNEL_ANALOGUE_INTERNAL_BATTERY=%d (0x%x)/ %f\n",

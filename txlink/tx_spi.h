@@ -25,28 +25,24 @@
 #include "spidev.h"
 #include "trace_history.h"
 
-constexpr size_t kTransmitterInfoSize = 88;
-constexpr size_t kTxStatusSize = 76;
-constexpr size_t kTextFieldSize = 16;
-
 // The 88-byte M_GET_INFO frame: five 16-byte texts after the header.
 struct TransmitterInfo {
     std::array<uint8_t, kTransmitterInfoSize> bytes{};
 
     // Each text ends at its first NUL or at the end of its 16-byte field,
     // whichever comes first: a full field never runs into the next one.
-    std::string_view serialNumber() const { return Text(8); }
-    std::string_view product() const { return Text(24); }
-    std::string_view revision() const { return Text(40); }
-    std::string_view software() const { return Text(56); }
-    std::string_view softwareNumberText() const { return Text(72); }
+    std::string_view serialNumber() const { return Text(kInfoSerialOffset); }
+    std::string_view product() const { return Text(kInfoProductOffset); }
+    std::string_view revision() const { return Text(kInfoRevisionOffset); }
+    std::string_view software() const { return Text(kInfoSoftwareOffset); }
+    std::string_view softwareNumberText() const { return Text(kInfoSoftwareNumberOffset); }
 
 private:
     std::string_view Text(size_t offset) const;
 };
 
-// The 76-byte M_STATUS frame, kept whole. Fields are read from the bytes:
-// fault_flags at 8, estimated_load at 52 (the rest in GetStatus's dump).
+// The 76-byte M_STATUS frame, kept whole. Fields are read from the bytes at
+// the offsets of protocol.h.
 struct TxStatus {
     std::array<uint8_t, kTxStatusSize> bytes{};
 
@@ -90,6 +86,10 @@ enum V5Channel : uint32_t {
 };
 constexpr uint32_t kV5ChannelCount = 19;
 
+// While more exchanges than this have failed in a row, the link's
+// diagnostics are muted.
+constexpr int kErrorOutputLimit = 10;
+
 class TxSpi {
 public:
     // Opens `devicePath` close-on-exec through `driver`, which answers the
@@ -128,12 +128,6 @@ public:
     void WaitMinDelay(bool isOn);
     // Arms the pause that follows a transfer of `type`.
     void StartMinDelay(uint32_t type);
-    // Whether the transmitter reports ready; also stores the fault word.
-    bool RequestReady();
-    // The transmitter's fault word, 0 when the link fails.
-    uint32_t RequestFaults();
-    // M_STANDBY, 100 ms, M_RESET; returns the flags of the reset exchange.
-    int txrxRestart();
     void ClearErrorCount();
     void CountError();
 
@@ -145,6 +139,14 @@ public:
     int Reset();
     int AutoSetup(uint32_t argument);
     int SetPolarity(int polarity, uint32_t value);
+
+    // --- queries and the restart (tx_queries.cpp)
+    // Whether the transmitter reports ready; also stores the fault word.
+    bool RequestReady();
+    // The transmitter's fault word, 0 when the link fails.
+    uint32_t RequestFaults();
+    // M_STANDBY, 100 ms, M_RESET; returns the flags of the reset exchange.
+    int txrxRestart();
     // M_REQ_VALUE for channel `argument`: `first` receives the raw reading
     // (a signed 32-bit value, offset 16), `second` the bits of the converted
     // value (an IEEE single, offset 12), whatever the exchanges' outcome.
@@ -247,7 +249,7 @@ public:
     bool HasDevice() const { return spi.IsOpen(); }
     GpioPort& Gpio() { return gpio; }
     // Replaces the clock used for pauses, deadlines and sleeps (tests).
-    void SetClock(Clock& clock) { clock_ = &clock; }
+    void SetClock(Clock& clock) { clockInUse = &clock; }
     // Replaces the driver that answers the link's spidev requests from now on.
     void SetDriver(DeviceDriver& driver) { spi.SetDriver(driver); }
 
@@ -256,6 +258,19 @@ private:
     uint8_t NextRequestId();
     // Prints the report of a failed exchange and empties the history.
     void ReportFailure(size_t transferLength);
+    // Reads the ready line every `period` ns until it reads ready twice in a
+    // row (true) or `deadline` has passed after a reading (false).
+    bool WaitReadyTwice(const timespec& deadline, int64_t period);
+    // Request `type`, then M_NULL for its reply of `replyLength` bytes, up to
+    // 10 times until the reply is of `replyType`. The flags of the last
+    // M_NULL exchange: 0 when it was good (of whatever type); otherwise
+    // "retries fails" is reported unless the link is muted.
+    int RetriedQuery(uint32_t type, size_t replyLength, uint32_t replyType);
+    // Request `type` with a `txLength`-byte request, then M_NULL for its
+    // reply of `replyLength` bytes; the words at the two offsets of the
+    // received frame are stored whatever the outcome. The M_NULL flags.
+    int RequestTwoWords(uint32_t type, size_t txLength, size_t replyLength, size_t firstOffset,
+                        size_t secondOffset, uint32_t& first, uint32_t& second);
 
     TraceHistory history;
     std::array<uint8_t, 512> rxBuffer{};
@@ -277,5 +292,5 @@ private:
     uint64_t failedExchanges = 0;
     uint64_t readyTimeouts = 0;
     int setupFailures = 0;
-    Clock* clock_ = &Clock::System();
+    Clock* clockInUse = &Clock::System();
 };

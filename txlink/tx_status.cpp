@@ -10,37 +10,44 @@
 namespace {
 
 constexpr int kStatusAttempts = 10;
-constexpr int kErrorOutputLimit = 10;
-constexpr uint32_t kWorkingPointValid = 0x01000000;
-// Bit 5 ("Not regulating") set while bit 24 ("Working point valid") is clear.
-constexpr uint32_t kNoLoadMask = 0x01000020;
-constexpr uint32_t kNoLoadBits = 0x00000020;
+// Not regulating while the working point is not valid.
+constexpr uint32_t kNoLoadMask = kFaultNotRegulating | kFaultWorkingPointValid;
+constexpr uint32_t kNoLoadBits = kFaultNotRegulating;
 // 2^-22: an estimated load below it counts as none.
 constexpr float kNoLoadThreshold = 2.384185791015625e-7f;
 
-float F32(std::span<const uint8_t> bytes, size_t offset) { return ReadF32LE(bytes, offset).value_or(0.0f); }
-int I16(std::span<const uint8_t> bytes, size_t offset) { return ReadI16LE(bytes, offset).value_or(0); }
+float F32(std::span<const uint8_t> bytes, size_t offset) {
+    return ReadF32LE(bytes, offset).value_or(0.0f);
+}
+int I16(std::span<const uint8_t> bytes, size_t offset) {
+    return ReadI16LE(bytes, offset).value_or(0);
+}
 int U8(std::span<const uint8_t> bytes, size_t offset) { return ReadU8(bytes, offset).value_or(0); }
 
 void PrintStatusDump(std::span<const uint8_t> s) {
     fprintf(stderr, "-------------------\n");
-    fprintf(stderr, "fault_flags=0x%08x\n", ReadU32LE(s, 8).value_or(0));
-    fprintf(stderr, "cg_current= %6.4fA\n", F32(s, 12));
-    fprintf(stderr, "vg_voltage= %4.1fV\n", F32(s, 16));
-    fprintf(stderr, "ad_value[0]= %5.4fV %4d\n", F32(s, 20), I16(s, 60));
-    fprintf(stderr, "ad_value[1]= %5.1fV %4d\n", F32(s, 24), I16(s, 62));
-    fprintf(stderr, "ad_value[2]= %5.1fV %4d\n", F32(s, 28), I16(s, 64));
-    fprintf(stderr, "ad_value[3]= %5.2fV %4d\n", F32(s, 32), I16(s, 66));
-    fprintf(stderr, "temperature[0]= %3.1fC\n", F32(s, 36));
-    fprintf(stderr, "temperature[1]= %3.1fC\n", F32(s, 40));
-    fprintf(stderr, "temperature[2]= %3.1fC\n", F32(s, 44));
-    fprintf(stderr, "estimated_load= %7.1fOhm\n", F32(s, 52));
-    fprintf(stderr, "update_count= %d\n", ReadI32LE(s, 56).value_or(0));
-    fprintf(stderr, "cg_current_da= %4d range=%d\n", I16(s, 68), U8(s, 74));
-    fprintf(stderr, "vg_voltage_da= %4d range=%d\n", I16(s, 70), U8(s, 75));
-    const int isOn = U8(s, 72);
+    fprintf(stderr, "fault_flags=0x%08x\n", ReadU32LE(s, kStatusFaultFlags).value_or(0));
+    fprintf(stderr, "cg_current= %6.4fA\n", F32(s, kStatusCgCurrent));
+    fprintf(stderr, "vg_voltage= %4.1fV\n", F32(s, kStatusVgVoltage));
+    fprintf(stderr, "ad_value[0]= %5.4fV %4d\n", F32(s, kStatusAdValue), I16(s, kStatusAdRaw));
+    fprintf(stderr, "ad_value[1]= %5.1fV %4d\n", F32(s, kStatusAdValue + 4),
+            I16(s, kStatusAdRaw + 2));
+    fprintf(stderr, "ad_value[2]= %5.1fV %4d\n", F32(s, kStatusAdValue + 8),
+            I16(s, kStatusAdRaw + 4));
+    fprintf(stderr, "ad_value[3]= %5.2fV %4d\n", F32(s, kStatusAdValue + 12),
+            I16(s, kStatusAdRaw + 6));
+    fprintf(stderr, "temperature[0]= %3.1fC\n", F32(s, kStatusTemperature));
+    fprintf(stderr, "temperature[1]= %3.1fC\n", F32(s, kStatusTemperature + 4));
+    fprintf(stderr, "temperature[2]= %3.1fC\n", F32(s, kStatusTemperature + 8));
+    fprintf(stderr, "estimated_load= %7.1fOhm\n", F32(s, kStatusEstimatedLoad));
+    fprintf(stderr, "update_count= %d\n", ReadI32LE(s, kStatusUpdateCount).value_or(0));
+    fprintf(stderr, "cg_current_da= %4d range=%d\n", I16(s, kStatusCgCurrentDa),
+            U8(s, kStatusCgRange));
+    fprintf(stderr, "vg_voltage_da= %4d range=%d\n", I16(s, kStatusVgVoltageDa),
+            U8(s, kStatusVgRange));
+    const int isOn = U8(s, kStatusIsOn);
     fprintf(stderr, "is_on= %d %s\n", isOn, isOn != 0 ? "ON" : "OFF");
-    fprintf(stderr, "switch_state= %d\n", U8(s, 73));
+    fprintf(stderr, "switch_state= %d\n", U8(s, kStatusSwitchState));
     fprintf(stderr, "-------------------\n");
 }
 
@@ -55,9 +62,13 @@ std::span<const FaultText> ActiveFaultTexts() {
 
 }  // namespace
 
-uint32_t TxStatus::FaultFlags() const { return ReadU32LE(bytes, 8).value_or(0); }
+uint32_t TxStatus::FaultFlags() const {
+    return ReadU32LE(bytes, kStatusFaultFlags).value_or(0);
+}
 
-float TxStatus::EstimatedLoad() const { return ReadF32LE(bytes, 52).value_or(0.0f); }
+float TxStatus::EstimatedLoad() const {
+    return ReadF32LE(bytes, kStatusEstimatedLoad).value_or(0.0f);
+}
 
 void TxSpi::GetStatus(bool print) {
     for (int attempt = 0; attempt < kStatusAttempts; ++attempt) {
@@ -83,7 +94,7 @@ bool TxSpi::HasFault() const {
 
 bool TxSpi::IsWorkingPointValid() const {
     if (activeProtocol == nullptr || (faultWord & activeProtocol->faultMask) != 0) return false;
-    return (faultWord & kWorkingPointValid) != 0;
+    return (faultWord & kFaultWorkingPointValid) != 0;
 }
 
 bool TxSpi::IsInhibited() const {

@@ -8,12 +8,9 @@
 
 namespace {
 
-constexpr int kErrorOutputLimit = 10;
-constexpr int kQueryTries = 10;
 constexpr int64_t kReadyDeadlineNs = 8000000000;
 constexpr int64_t kReadyPollOnNs = 100000;
 constexpr int64_t kReadyPollNs = 500000;
-constexpr double kRestartPauseMs = 100.0;
 
 }  // namespace
 
@@ -148,70 +145,33 @@ void TxSpi::ReportFailure(size_t transferLength) {
 void TxSpi::WaitMinDelay(bool isOn) {
     if (delayPending) {
         delayPending = false;
-        clock_->SleepUntil(notBefore);
+        clockInUse->SleepUntil(notBefore);
     }
     if (!fastTiming) return;
 
-    timespec deadline = clock_->Now();
+    timespec deadline = clockInUse->Now();
     AddNanoseconds(deadline, kReadyDeadlineNs);
-    const int64_t period = isOn ? kReadyPollOnNs : kReadyPollNs;
+    if (!WaitReadyTwice(deadline, isOn ? kReadyPollOnNs : kReadyPollNs)) {
+        printf("*** WaitMinDelay(%d) Timeout tx GetSpiRead\n", isOn ? 1 : 0);
+        ++readyTimeouts;
+    }
+}
+
+bool TxSpi::WaitReadyTwice(const timespec& deadline, int64_t period) {
     bool previousReady = false;
     for (;;) {
         const bool ready = gpio.readReadyLine() != 0;
-        if (ready && previousReady) return;
+        if (ready && previousReady) return true;
         previousReady = ready;
-        if (TimeReached(clock_->Now(), deadline)) {
-            printf("*** WaitMinDelay(%d) Timeout tx GetSpiRead\n", isOn ? 1 : 0);
-            ++readyTimeouts;
-            return;
-        }
-        clock_->Sleep(period);
+        if (TimeReached(clockInUse->Now(), deadline)) return false;
+        clockInUse->Sleep(period);
     }
 }
 
 void TxSpi::StartMinDelay(uint32_t type) {
-    notBefore = clock_->Now();
+    notBefore = clockInUse->Now();
     AddNanoseconds(notBefore, MinDelayNs(type & 0xFF));
     delayPending = true;
-}
-
-bool TxSpi::RequestReady() {
-    int result = -1;
-    for (int tries = 0; tries < kQueryTries; ++tries) {
-        txrx(M_REQ_READY, 8, 8);
-        result = txrx(M_NULL, 8, 16);
-        if (result == 0 && rxBuffer[0] == M_READY) break;
-    }
-    if (result == 0) {
-        faultWord = ReadU32LE(rxBuffer, 12).value_or(0);
-        return ReadU32LE(rxBuffer, 8).value_or(0) != 0;
-    }
-    if (errorCount <= kErrorOutputLimit) {
-        fprintf(stderr, "**** TXSPI: Communication retries fails\n");
-    }
-    return false;
-}
-
-uint32_t TxSpi::RequestFaults() {
-    int result = -1;
-    for (int tries = 0; tries < kQueryTries; ++tries) {
-        txrx(M_REQ_FAULTS, 8, 8);
-        result = txrx(M_NULL, 8, 12);
-        if (result == 0 && rxBuffer[0] == M_FAULTS) return ReadU32LE(rxBuffer, 8).value_or(0);
-    }
-    if (result == 0) return ReadU32LE(rxBuffer, 8).value_or(0);
-    if (errorCount <= kErrorOutputLimit) {
-        fprintf(stderr, "**** TXSPI: Communication retries fails\n");
-    }
-    return 0;
-}
-
-int TxSpi::txrxRestart() {
-    printf("TxSpi::txrxRestart\n");
-    txCompletedId = 0;
-    txrx(M_STANDBY, 8, 8);
-    clock_->Sleep(static_cast<int64_t>(kRestartPauseMs * 1000000.0));
-    return Reset();
 }
 
 void TxSpi::ClearErrorCount() { errorCount = 0; }
