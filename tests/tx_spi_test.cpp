@@ -38,35 +38,57 @@ TEST_F(TxSpiSetup, TheNodeIsOpenedCloseOnExecThroughTheGivenDriver) {
     EXPECT_EQ(spi.closed, (std::vector<int>{5, 5}));
 }
 
-TEST(TxSpiTransfer, LengthsFailuresReadyLineAndTraceLines) {
-    BoardLink b({.failIoctlFromExchange = 4}, LinkStart::kFresh);  // the fourth transfer fails
+// Four raw transfers, the fourth failing and the third with a busy ready
+// line; what each printed.
+class TxSpiTransfer : public testing::Test {
+protected:
+    void SetUp() override {
+        for (size_t i = 0; i < tx.size(); ++i) tx[i] = static_cast<uint8_t>(i);
+        b.bench.gpio.ScriptLevels({0, 0, 1});
+        for (auto [length, result] : {std::pair(200, 0), {201, IOCTL_ERROR}, {8, 0}, {8, IOCTL_ERROR}}) {
+            CapturedOutput output;
+            EXPECT_EQ(b.link.SpiTransfer(size_t(length), tx.data(), rx.data()), result) << length;
+            output.Finish();
+            printed.emplace_back(output.out, output.err);
+        }
+    }
+    BoardLink b{{.failIoctlFromExchange = 4}, LinkStart::kFresh};
+    std::span<uint8_t> tx = b.link.TxFrame();
     std::array<uint8_t, 512> rx{};
-    auto tx = b.link.TxFrame();
-    for (size_t i = 0; i < tx.size(); ++i) tx[i] = static_cast<uint8_t>(i);
-    b.bench.gpio.ScriptLevels({0, 0, 1});  // busy for the third transfer only
+    std::vector<std::pair<std::string, std::string>> printed;  // out, err
+};
+
+TEST_F(TxSpiTransfer, TheRequestGoesOutAsGivenAndTheReplyArrivesInTheBuffer) {
+    EXPECT_EQ(printed[0], std::pair(std::string(), std::string()));
+    EXPECT_EQ(b.bench.board.Records()[0].request, Bytes(tx.begin(), tx.begin() + 200));
+    EXPECT_EQ(Bytes(rx.begin(), rx.begin() + 8), b.bench.board.Records()[2].reply);
+}
+
+TEST_F(TxSpiTransfer, OneLongerThanTheBoardTakesMoves200BytesAndIsAnError) {
+    EXPECT_EQ(printed[1], std::pair(std::string("*** error too large message transfer. 201 > 200\n"),
+                                    std::string("*** TXSPI ioctl error ret=200 length=201\n")));
+    EXPECT_EQ(b.bench.TransferLengths(), (std::vector<uint32_t>{200, 200, 8, 8}));
+}
+
+TEST_F(TxSpiTransfer, ABusyReadyLineIsComplainedAboutAndTheTransferStillGoes) {
+    EXPECT_EQ(printed[2], std::pair(std::string(), std::string("*** TXSPI try to communicate with spi not ready\n")));
+}
+
+TEST_F(TxSpiTransfer, AFailedTransferIsReportedWithItsResult) {
+    EXPECT_EQ(printed[3], std::pair(std::string(), std::string("*** TXSPI ioctl error ret=-1 length=8\n")));
+}
+
+TEST(TxSpiTrace, ALineNamesTheTypeByItsLowByteTheIdsAndTheErrorFlags) {
+    BoardLink b({}, LinkStart::kFresh);
     CapturedOutput output;
-    EXPECT_EQ(b.link.SpiTransfer(200, tx.data(), rx.data()), 0);
-    // Longer than the board takes: 200 bytes move, and that is an error.
-    EXPECT_EQ(b.link.SpiTransfer(201, tx.data(), rx.data()), IOCTL_ERROR);
-    // A busy ready line is complained about; the transfer still goes.
-    EXPECT_EQ(b.link.SpiTransfer(8, tx.data(), rx.data()), 0);
-    EXPECT_EQ(b.link.SpiTransfer(8, tx.data(), rx.data()), IOCTL_ERROR);
     b.link.PrintTrace({1, M_REQ_INFO, 12, 0, 14});
     b.link.PrintTrace({1, 300, 1, 2, 0});
     b.link.PrintTrace({1, 265, 1, 2, 0});  // low byte 9
     output.Finish();
-    EXPECT_EQ(output.out, "*** error too large message transfer. 201 > 200\n");
-    EXPECT_EQ(output.err, "*** TXSPI ioctl error ret=200 length=201\n"
-                          "*** TXSPI try to communicate with spi not ready\n"
-                          "*** TXSPI ioctl error ret=-1 length=8\n"
-                          "TXSPI:OUT --> MyId=12 TxId=0 M_REQ_INFO 14  *Missing ack* *ioctl error* "
+    EXPECT_EQ(output.err, "TXSPI:OUT --> MyId=12 TxId=0 M_REQ_INFO 14  *Missing ack* *ioctl error* "
                           "*protocol version error* \n"
                           "TXSPI:OUT --> MyId=1 TxId=2 *** Unknown message *** 0     \n"
                           "TXSPI:OUT --> MyId=1 TxId=2 M_NULL 0     \n");
-    EXPECT_EQ(b.bench.TransferLengths(), (std::vector<uint32_t>{200, 200, 8, 8}));
-    EXPECT_EQ(b.bench.board.Records()[0].request, Bytes(tx.begin(), tx.begin() + 200));
-    // What the board clocked back arrived in the receive buffer.
-    EXPECT_EQ(Bytes(rx.begin(), rx.begin() + 8), b.bench.board.Records()[2].reply);
 }
 
 TEST(TxSpiProtocol, EveryTypePausesAsItsTimingColumnSays) {
@@ -109,40 +131,72 @@ TEST_F(TxSpiProtocolVersion, AnnouncedVersionsAreAdoptedAndAnUnknownOneSelects5)
     }
 }
 
-TEST(TxInfo, QueriesAndCommandsSendTheirWordsAndReadTheReply) {
-    BoardLink b({.faultWord = 0x20, .channels = {{7, {3.14159274f, 0x12345}}},
-                 .limits = {{3, {1000, 0xFFFFFFF6}}}}, LinkStart::kFresh);
-    CapturedOutput output;
-    ASSERT_TRUE(b.link.RequestReady());
-    ASSERT_EQ(b.link.FaultWord(), 0x20u);
-    EXPECT_EQ(b.link.AutoSetup(0x55), 0);
-    EXPECT_EQ(b.link.FaultWord(), 0u);  // cleared
-    for (int polarity : {1, 2, 0}) EXPECT_EQ(b.link.SetPolarity(polarity, 7), 0) << polarity;
-    uint32_t words[4] = {};
-    EXPECT_EQ(b.link.RequestValue(7, words[0], words[1]), 0);
-    EXPECT_EQ(b.link.RequestLimit(3, 0x10000, words[2], words[3]), 0);
-    EXPECT_EQ(std::vector(words, words + 4),
-              (std::vector<uint32_t>{0x00012345, 0x40490FDB, 1000, 0xFFFFFFF6}));
-    EXPECT_EQ(b.bench.Requests(), (std::vector<Bytes>{
-        Frame({.type = 5, .frameId = 1, .version = 5, .length = 8, .ackId = 0, .checksum = 19}),
-        Frame({.type = 9, .frameId = 2, .version = 5, .length = 8, .ackId = 1, .checksum = 25}),
-        Frame({.type = 18, .frameId = 3, .version = 5, .length = 12, .ackId = 2, .checksum = 125},
-              {0x55, 0, 0, 0}),
-        Frame({.type = 9, .frameId = 4, .version = 5, .length = 8, .ackId = 3, .checksum = 29}),
-        // The polarity flag is inverted: 0 for polarity 1 only.
-        Frame({.type = 8, .frameId = 5, .version = 5, .length = 16, .ackId = 4, .checksum = 45},
-              {0, 0, 0, 0, 7, 0, 0, 0}),
-        Frame({.type = 8, .frameId = 6, .version = 5, .length = 16, .ackId = 5, .checksum = 48},
-              {1, 0, 0, 0, 7, 0, 0, 0}),
-        Frame({.type = 8, .frameId = 7, .version = 5, .length = 16, .ackId = 6, .checksum = 50},
-              {1, 0, 0, 0, 7, 0, 0, 0}),
-        Frame({.type = 28, .frameId = 8, .version = 5, .length = 12, .ackId = 7, .checksum = 67},
-              {7, 0, 0, 0}),
-        Frame({.type = 9, .frameId = 9, .version = 5, .length = 8, .ackId = 8, .checksum = 39}),
-        Frame({.type = 15, .frameId = 10, .version = 5, .length = 16, .ackId = 9, .checksum = 59},
-              {3, 0, 0, 0, 0, 0, 1, 0}),
-        Frame({.type = 9, .frameId = 11, .version = 5, .length = 8, .ackId = 10, .checksum = 43}),
-    }));
+// Ready and fault queries, an automatic set-up, the three polarities, a
+// channel value and a limit, one after the other: the frames they send.
+const std::vector<Bytes> kInfoFrames = {
+    Frame({.type = 5, .frameId = 1, .version = 5, .length = 8, .ackId = 0, .checksum = 19}),
+    Frame({.type = 9, .frameId = 2, .version = 5, .length = 8, .ackId = 1, .checksum = 25}),
+    Frame({.type = 18, .frameId = 3, .version = 5, .length = 12, .ackId = 2, .checksum = 125},
+          {0x55, 0, 0, 0}),
+    Frame({.type = 9, .frameId = 4, .version = 5, .length = 8, .ackId = 3, .checksum = 29}),
+    Frame({.type = 8, .frameId = 5, .version = 5, .length = 16, .ackId = 4, .checksum = 45},
+          {0, 0, 0, 0, 7, 0, 0, 0}),
+    Frame({.type = 8, .frameId = 6, .version = 5, .length = 16, .ackId = 5, .checksum = 48},
+          {1, 0, 0, 0, 7, 0, 0, 0}),
+    Frame({.type = 8, .frameId = 7, .version = 5, .length = 16, .ackId = 6, .checksum = 50},
+          {1, 0, 0, 0, 7, 0, 0, 0}),
+    Frame({.type = 28, .frameId = 8, .version = 5, .length = 12, .ackId = 7, .checksum = 67},
+          {7, 0, 0, 0}),
+    Frame({.type = 9, .frameId = 9, .version = 5, .length = 8, .ackId = 8, .checksum = 39}),
+    Frame({.type = 15, .frameId = 10, .version = 5, .length = 16, .ackId = 9, .checksum = 59},
+          {3, 0, 0, 0, 0, 0, 1, 0}),
+    Frame({.type = 9, .frameId = 11, .version = 5, .length = 8, .ackId = 10, .checksum = 43}),
+};
+
+class TxCommands : public testing::Test {
+protected:
+    void SetUp() override {
+        CapturedOutput output;
+        ASSERT_TRUE(b.link.RequestReady());
+        fault[0] = b.link.FaultWord();
+        EXPECT_EQ(b.link.AutoSetup(0x55), 0);
+        fault[1] = b.link.FaultWord();
+        for (int polarity : {1, 2, 0}) EXPECT_EQ(b.link.SetPolarity(polarity, 7), 0) << polarity;
+        EXPECT_EQ(b.link.RequestValue(7, words[0], words[1]), 0);
+        EXPECT_EQ(b.link.RequestLimit(3, 0x10000, words[2], words[3]), 0);
+        ASSERT_EQ(b.bench.Requests().size(), kInfoFrames.size());
+    }
+    // The requests from `from` to `to` went out as listed.
+    void ExpectSent(size_t from, size_t to) const {
+        const std::vector<Bytes> sent = b.bench.Requests();
+        EXPECT_EQ(std::vector(sent.begin() + from, sent.begin() + to),
+                  std::vector(kInfoFrames.begin() + from, kInfoFrames.begin() + to));
+    }
+    BoardLink b{{.faultWord = 0x20, .channels = {{7, {3.14159274f, 0x12345}}},
+                 .limits = {{3, {1000, 0xFFFFFFF6}}}}, LinkStart::kFresh};
+    uint32_t fault[2] = {}, words[4] = {};
+};
+
+TEST_F(TxCommands, TheReadyQueryKeepsTheFaultWordOfItsReply) {
+    ExpectSent(0, 2);
+    EXPECT_EQ(fault[0], 0x20u);
+}
+
+TEST_F(TxCommands, AutoSetupSendsItsWordAndClearsTheKeptFaultWord) {
+    ExpectSent(2, 4);
+    EXPECT_EQ(fault[1], 0u);
+}
+
+TEST_F(TxCommands, ThePolarityFlagIsZeroForPolarityOneOnly) { ExpectSent(4, 7); }
+
+TEST_F(TxCommands, AChannelValueIsAskedByNumberAndReadAsRawAndFloatBits) {
+    ExpectSent(7, 9);
+    EXPECT_EQ(std::pair(words[0], words[1]), std::pair(0x00012345u, 0x40490FDBu));
+}
+
+TEST_F(TxCommands, ALimitIsAskedByNumberAndFlagsAndReadAsTwoWords) {
+    ExpectSent(9, 11);
+    EXPECT_EQ(std::pair(words[2], words[3]), std::pair(1000u, 0xFFFFFFF6u));
 }
 
 TEST(TxInfo, AutoSetupTriesFourTimesWhenEveryTransferFails) {

@@ -9,20 +9,28 @@ namespace {
 const std::string kZeros88(176, '0');
 const std::string kAssumeFresh = "---- Assume correct cid=0\n";
 
-TEST(Txrx, RequestFramesIdsAcksChecksumsTransferLengthsAndPauses) {
-    BoardLink b({}, LinkStart::kFresh);
-    // Fresh, the M_SNAPSHOT due after M_REQ_SNAPSHOT, then M_GET_INFO.
-    const std::array<uint32_t, 3> steps[] = {{M_NULL, 8, 8}, {M_SETPOLARITY, 16, 8},
-        {M_REQ_SNAPSHOT, 8, 8}, {M_NULL, 8, 8}, {M_REQ_INFO, 8, 8}, {M_NULL, 8, 88}};
-    CapturedOutput output;
-    for (auto [type, txLength, rxLength] : steps) {
-        if (type == M_SETPOLARITY) WriteU32LE(b.link.TxFrame(), 8, 0x04030201);
-        EXPECT_EQ(b.link.txrx(type, txLength, rxLength), 0);
+// Fresh, the M_SNAPSHOT due after M_REQ_SNAPSHOT, M_GET_INFO, then a restart
+// (standby with no reply id, reset) and one more request.
+class TxrxSequence : public testing::Test {
+protected:
+    void SetUp() override {
+        const std::array<uint32_t, 3> steps[] = {{M_NULL, 8, 8}, {M_SETPOLARITY, 16, 8},
+            {M_REQ_SNAPSHOT, 8, 8}, {M_NULL, 8, 8}, {M_REQ_INFO, 8, 8}, {M_NULL, 8, 88}};
+        CapturedOutput output;
+        for (auto [type, txLength, rxLength] : steps) {
+            if (type == M_SETPOLARITY) WriteU32LE(b.link.TxFrame(), 8, 0x04030201);
+            EXPECT_EQ(b.link.txrx(type, txLength, rxLength), 0);
+        }
+        EXPECT_EQ(b.link.txrxRestart(), 0);
+        b.link.txrx(M_NULL, 8, 8);
+        output.Finish();
+        out = output.out, err = output.err;
     }
-    // A restart: standby with no reply id, reset, and the next request acknowledges nothing.
-    EXPECT_EQ(b.link.txrxRestart(), 0);
-    b.link.txrx(M_NULL, 8, 8);
-    output.Finish();
+    BoardLink b{sim::BoardConfig{}, LinkStart::kFresh};
+    std::string out, err;
+};
+
+TEST_F(TxrxSequence, FramesCarryIdsAcksAndChecksumsAndARestartAcknowledgesNothing) {
     EXPECT_EQ(b.bench.Requests(), (std::vector<Bytes>{
         Frame({.type = 9, .frameId = 1, .version = 5, .length = 8, .ackId = 0, .checksum = 23}),
         Frame({.type = 8, .frameId = 2, .version = 5, .length = 16, .ackId = 1, .checksum = 42},
@@ -35,13 +43,23 @@ TEST(Txrx, RequestFramesIdsAcksChecksumsTransferLengthsAndPauses) {
         Frame({.type = 17, .frameId = 8, .version = 5, .length = 8, .ackId = 7, .checksum = 45}),
         Frame({.type = 9, .frameId = 9, .version = 5, .length = 8, .ackId = 0, .checksum = 31}),
     }));
+}
+
+TEST_F(TxrxSequence, TransfersAreAsLongAsTheRequestOrTheExpectedReply) {
     EXPECT_EQ(b.bench.TransferLengths(), (std::vector<uint32_t>{88, 16, 8, 200, 8, 88, 8, 8, 8}));
-    EXPECT_EQ(std::tie(output.out, output.err),
+}
+
+TEST_F(TxrxSequence, ARestartIsAnnouncedAndTheFreshRepliesAreAssumedCorrect) {
+    EXPECT_EQ(std::tie(out, err),
               std::tuple("TxSpi::txrxRestart\n", kAssumeFresh + "---- Assume correct cid=8\n"));
-    // Each exchange waits the pause of the request before it (legacy timing).
+}
+
+TEST_F(TxrxSequence, EachExchangeWaitsThePauseOfTheRequestBeforeItUnderLegacyTiming) {
     EXPECT_EQ(b.clock.pauses, (std::vector<int64_t>{4000000, 4000000, 200000000, 4000000,
-                                                        60000000, 4000000, 10000000, 5000000000}));
-    // Request ids skip 0 when the counter wraps.
+                                                    60000000, 4000000, 10000000, 5000000000}));
+}
+
+TEST_F(TxrxSequence, RequestIdsSkipZeroWhenTheCounterWraps) {
     CapturedOutput more;
     std::vector<uint32_t> ids;
     for (int i = 10; i <= 257; ++i) {
@@ -71,7 +89,7 @@ TEST(Txrx, ZeroOnlyBusPassesOnceThenFailsTypeAndId) {
               "          * RX:" + kZeros88 + "\nTXSPI:OUT --> MyId=2 TxId=0 M_NULL 0     \n");
 }
 
-TEST(Txrx, WrongChecksumIsReportedWithTheLastTwoExchanges) {
+TEST(Txrx, WrongChecksumIsReportedWithTheLastTwoExchangesAndNotAcknowledged) {
     BoardLink b({.badChecksumOnExchange = 4}, LinkStart::kFresh);
     CapturedOutput output;
     for (uint32_t type : {M_NULL, M_NULL, M_REQ_INFO}) EXPECT_EQ(b.link.txrx(type, 8, 8), 0);
@@ -92,49 +110,57 @@ TEST(Txrx, WrongChecksumIsReportedWithTheLastTwoExchanges) {
                           "TXSPI:IN  <-- MyId=3 TxId=4 M_GET_INFO 1 *Checksum bad*    \n"
                           "          * RX:" + dump +
                               "\nTXSPI:OUT --> MyId=4 TxId=3 M_NULL 0     \n");
-    // The reply with the bad checksum is not acknowledged.
     EXPECT_EQ(b.bench.Requests()[4],
               Frame({.type = 9, .frameId = 5, .version = 5, .length = 8, .checksum = 27}));
 }
 
-TEST(Txrx, ReportsAreMutedAfterTenFailuresInARowAndResumeAfterAGoodExchange) {
-    BoardLink b({.failIoctlFromExchange = 1, .failIoctlCount = 11, .shortTransferOnExchange = 13},
-                LinkStart::kFresh);
+// Eleven failed transfers, a good exchange, then one cut short: what each printed.
+class TxrxReports : public testing::Test {
+protected:
+    void SetUp() override {
+        for (int i = 1; i <= 13; ++i) {
+            CapturedOutput output;
+            EXPECT_EQ(b.link.txrx(M_NULL, 8, 8), i == 12 ? 0 : IOCTL_ERROR) << i;
+            output.Finish();
+            errs.push_back(output.err);
+        }
+    }
+    BoardLink b{{.failIoctlFromExchange = 1, .failIoctlCount = 11, .shortTransferOnExchange = 13},
+                LinkStart::kFresh};
+    std::vector<std::string> errs;
     const std::string checks = "*** TXSPI ioctl error ret=-1 length=88\n"
                                "**** Not valid message type\n"
                                "**** Wrong receive size Expect 88 != 0\n" + kAssumeFresh +
                                "TxSpi: Detected protocol version 0\n";
-    std::vector<std::string> errs;
-    for (int i = 1; i <= 13; ++i) {
-        CapturedOutput output;
-        EXPECT_EQ(b.link.txrx(M_NULL, 8, 8), i == 12 ? 0 : IOCTL_ERROR) << i;
-        output.Finish();
-        errs.push_back(output.err);
-    }
+};
+
+TEST_F(TxrxReports, TheTenthFailureInARowIsStillReportedInFull) {
     EXPECT_EQ(errs[9], checks + "------TXSPI ERROR ----- request id:9  mt:M_NULL\n"
                        "TXSPI:IN  <-- MyId=0 TxId=0 M_UNKNOWN 4   *ioctl error*  \n"
                        "          * RX:" + kZeros88 +
                            "\nTXSPI:OUT --> MyId=10 TxId=0 M_NULL 0     \n");
-    // The eleventh keeps the per-check messages only (the version is checked before the count).
-    EXPECT_EQ(errs[10], checks);
-    // After a good exchange the next failure, a transfer cut short, is reported again.
+}
+
+TEST_F(TxrxReports, TheEleventhKeepsOnlyThePerCheckMessages) {
+    EXPECT_EQ(errs[10], checks);  // the version is checked before the count
+}
+
+TEST_F(TxrxReports, AfterAGoodExchangeAShortTransferIsReportedAgain) {
     EXPECT_TRUE(errs[12].starts_with("*** TXSPI ioctl error ret=7 length=8\n------TXSPI ERROR"));
 }
 
-TEST(Txrx, FastTimingWaitsForTwoReadyReadingsOrEightSeconds) {
-    BoardLink b({}, LinkStart::kFresh);
-    std::array<uint8_t, kTransmitterInfoSize> info{};
-    CapturedOutput output;
-    ASSERT_EQ(b.link.GetInfo(info), 1020);
-    // Ready, busy, ready, ready: two ready readings in a row, then the transfer's own.
-    b.bench.gpio.ScriptLevels({0, 1, 0, 0});
+TEST(TxrxReadyLine, FastTimingWaitsForTwoReadyReadingsInARow) {
+    BoardLink b({}, LinkStart::kIdentified);  // software number 1020: fast timing
+    b.bench.gpio.ScriptLevels({0, 1, 0, 0});  // then the transfer's own reading
     const int before = b.bench.gpio.GetPinCount();
     b.link.txrx(M_NULL, 8, 8);
     EXPECT_EQ(b.bench.gpio.GetPinCount() - before, 5);
     EXPECT_EQ(b.clock.sleeps, (std::vector<int64_t>{500000, 500000, 500000}));
-    output.Finish();
-    // Never ready: the link gives up eight seconds after the pause and
-    // transfers anyway.
+}
+
+TEST(TxrxReadyLine, ANeverReadyLineIsGivenUpEightSecondsAfterThePauseAndTheTransferGoes) {
+    BoardLink b({}, LinkStart::kIdentified);
+    b.link.txrx(M_NULL, 8, 8);
     b.bench.gpio.NeverReady();
     b.clock.tick = 100000000;  // a slow clock: fewer readings until the deadline
     const timespec start = b.clock.now;
@@ -148,15 +174,18 @@ TEST(Txrx, FastTimingWaitsForTwoReadyReadingsOrEightSeconds) {
     EXPECT_EQ(b.bench.board.ExchangeCount(), 4);
 }
 
-TEST(Txrx, QueriesReadTheirWordsOrTryTenTimesAndSaySo) {
+TEST(TxrxQueries, ReadyAndFaultsAreReadInOneTryEach) {
     for (auto [readyWord, faultWord] : {std::pair(1u, 0x01000020u), std::pair(0u, 0x4u)}) {
         BoardLink b({.readyWord = readyWord, .faultWord = faultWord}, LinkStart::kFresh);
         CapturedOutput output;
         EXPECT_EQ(b.link.RequestReady(), readyWord == 1);
         EXPECT_EQ(b.link.FaultWord(), faultWord);
         EXPECT_EQ(b.link.RequestFaults(), faultWord);
-        EXPECT_EQ(b.bench.board.ExchangeCount(), 4);  // one try each
+        EXPECT_EQ(b.bench.board.ExchangeCount(), 4);
     }
+}
+
+TEST(TxrxQueries, AQueryThatNeverGetsItsReplyTriesTenTimesAndSaysSo) {
     // Zeros fail only the reply exchanges, so the count stays low; failed transfers pass 10.
     const std::pair<sim::BoardConfig, std::string> failures[] = {
         {{.silentFromExchange = 1},
@@ -173,30 +202,27 @@ TEST(Txrx, QueriesReadTheirWordsOrTryTenTimesAndSaySo) {
     }
 }
 
-}  // namespace
-
 // A caller learns from the counters whether any exchange or ready-line wait
 // of its command failed, also when a later exchange went through.
-namespace {
-
-TEST(TxrxFailureCounters, CountEveryFailedExchangeAndEveryReadyTimeout) {
-    Bench bench({.badChecksumOnExchange = 3});
-    TxSpi& link = bench.Link();
+TEST(TxrxFailureCounters, AFailedExchangeStaysCountedAfterAGoodOne) {
+    BoardLink b({.badChecksumOnExchange = 3}, LinkStart::kFresh);
     CapturedOutput output;
-    EXPECT_EQ(link.txrx(M_REQ_READY, 8, 8), 0);
-    EXPECT_EQ(link.txrx(M_NULL, 8, 16), 0);
-    EXPECT_EQ(std::pair(link.FailedExchanges(), link.ReadyTimeouts()), std::pair(uint64_t{0}, uint64_t{0}));
-    EXPECT_EQ(link.txrx(M_REQ_READY, 8, 8), CHECKSUM_BAD);
-    EXPECT_EQ(link.txrx(M_NULL, 8, 16), 0);  // the failure is not forgotten
-    EXPECT_EQ(link.FailedExchanges(), 1u);
-    // Fast timing against a ready line that never comes: one time-out per exchange.
-    std::array<uint8_t, kTransmitterInfoSize> info{};
-    link.GetInfo(info);
-    bench.gpio.NeverReady();
-    bench.clock.tick = 100000000;  // fewer readings until the deadline
-    link.txrx(M_NULL, 8, 8);
-    link.txrx(M_NULL, 8, 8);
-    EXPECT_EQ(std::pair(link.FailedExchanges(), link.ReadyTimeouts()), std::pair(uint64_t{1}, uint64_t{2}));
+    EXPECT_EQ(b.link.txrx(M_REQ_READY, 8, 8), 0);
+    EXPECT_EQ(b.link.txrx(M_NULL, 8, 16), 0);
+    EXPECT_EQ(std::pair(b.link.FailedExchanges(), b.link.ReadyTimeouts()), std::pair(uint64_t{0}, uint64_t{0}));
+    EXPECT_EQ(b.link.txrx(M_REQ_READY, 8, 8), CHECKSUM_BAD);
+    EXPECT_EQ(b.link.txrx(M_NULL, 8, 16), 0);
+    EXPECT_EQ(b.link.FailedExchanges(), 1u);
+}
+
+TEST(TxrxFailureCounters, EveryReadyLineTimeOutIsCountedButNoFailedExchange) {
+    BoardLink b({}, LinkStart::kIdentified);  // fast timing
+    b.bench.gpio.NeverReady();
+    b.clock.tick = 100000000;  // fewer readings until the deadline
+    CapturedOutput output;
+    b.link.txrx(M_NULL, 8, 8);
+    b.link.txrx(M_NULL, 8, 8);
+    EXPECT_EQ(std::pair(b.link.FailedExchanges(), b.link.ReadyTimeouts()), std::pair(uint64_t{0}, uint64_t{2}));
 }
 
 }  // namespace
