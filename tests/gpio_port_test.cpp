@@ -65,30 +65,46 @@ TEST(GpioPortInProcess, TheNodeIsOpenedAskedAndClosedThroughTheGivenDriver) {
 
 const std::string kRoot = "/sys/devices/platform/skarvik-gpio/";
 
-TEST(GpioPortDevice, ReadyLineAndSwitchRequests) {
-    Bench bench({}, /*spidev=*/false);
-    GpioPort port(kGpioDevicePath);
-    // With the node open the readings answer 1 without asking anything.
+// What `run` printed on standard output.
+template <class Run> std::string Stdout(Run run) {
+    CapturedOutput output;
+    run();
+    output.Finish();
+    return output.out;
+}
+
+class GpioPortDevice : public testing::Test {
+protected:
+    Bench bench{{}, /*spidev=*/false};
+    GpioPort port{kGpioDevicePath};
+};
+
+TEST_F(GpioPortDevice, SwitchReadingsAnswerOneWithoutAsking) {
     EXPECT_TRUE(port.getGprsEn() && port.getWlanReset() && port.getExtIoEn() &&
                 port.getRs485Sel() && port.getRelayEn());
     EXPECT_TRUE(bench.gpio.PinRequests().empty());
+}
 
-    // Level 0 is ready; 1 is busy, and so is anything that is not a level.
-    // Each reading announces PA15 (request 17), then reads it (19).
-    CapturedOutput output;
-    for (auto [level, ready] : {std::pair(0, 1), std::pair(1, 0), std::pair(7, 0)}) {
-        bench.gpio.SetLevel(static_cast<uint8_t>(level));
-        EXPECT_EQ(port.readReadyLine(), ready) << "level " << level;
-    }
+// Level 0 is ready; 1 is busy, and so is anything that is not a level. Each
+// reading announces PA15 (request 17), then reads it (19).
+TEST_F(GpioPortDevice, TheReadyLineIsPA15AnnouncedThenReadAndReadyAtLevelZero) {
+    EXPECT_EQ(Stdout([&] {
+                  for (auto [level, ready] : {std::pair(0, 1), std::pair(1, 0), std::pair(7, 0)}) {
+                      bench.gpio.SetLevel(static_cast<uint8_t>(level));
+                      EXPECT_EQ(port.readReadyLine(), ready) << "level " << level;
+                  }
+              }), "");
     const sim::PinRequest announce{17, "PA15"}, get{19, "PA15"};
     EXPECT_EQ(bench.gpio.PinRequests(), (std::vector{announce, get, announce, get, announce, get}));
-    // A failed GET_PIN is reported, and the untouched record reads as ready.
-    bench.gpio.SetGetPinResult(3);
-    EXPECT_EQ(port.readReadyLine(), 1);
-    output.Finish();
-    EXPECT_EQ(output.out, "ioctl GET_PIN 3\n");
+}
 
-    // Every switch operation, in turn on and off: its request number and byte.
+TEST_F(GpioPortDevice, AFailedReadingIsReportedAndTheUntouchedRecordReadsAsReady) {
+    bench.gpio.SetLevel(1);
+    bench.gpio.SetGetPinResult(3);
+    EXPECT_EQ(Stdout([&] { EXPECT_EQ(port.readReadyLine(), 1); }), "ioctl GET_PIN 3\n");
+}
+
+TEST_F(GpioPortDevice, EverySwitchSendsItsRequestNumberAndByte) {
     EXPECT_EQ(port.setRs485Sel(true), 0);
     port.setExtIoEn(false);
     port.setWlanReset(true);
@@ -103,51 +119,82 @@ TEST(GpioPortDevice, ReadyLineAndSwitchRequests) {
                                                            {28, 1}, {29, 0}, {30, 1}}));
 }
 
-TEST(GpioPortSysfs, PinsAndTextsThroughValueFiles) {
-    Bench bench({}, /*spidev=*/false, /*gpioNode=*/false);
+// Without the configuration node: the sysfs value files below kRoot.
+class GpioPortSysfs : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(bed.AddSysfsRoot()) << bed.LastError();
+        opening = Stdout([&] { port = std::make_unique<GpioPort>(kGpioDevicePath); });
+    }
+    Bench bench{{}, /*spidev=*/false, /*gpioNode=*/false};
     sim::Testbed& bed = bench.testbed;
-    ASSERT_TRUE(bed.AddSysfsRoot()) << bed.LastError();
-    CapturedOutput output;
-    GpioPort port(kGpioDevicePath);
+    std::unique_ptr<GpioPort> port;
+    std::string opening;
+    const std::string n = kRoot + "n/value";
+};
+
+TEST_F(GpioPortSysfs, AMissingNodeIsComplainedAboutOnOpening) {
+    EXPECT_EQ(opening, "gpio:*** Error: Can not open device /dev/fpga_config.0 ErrNo=2\n");
+}
+
+TEST_F(GpioPortSysfs, PinsReadTheirValueFiles) {
     for (const char* text : {"1\n", "0\n"}) {
         ASSERT_TRUE(bed.SetSysfsPin("spi0_int", text) && bed.SetSysfsPin("gprs_en", text));
-        EXPECT_EQ(port.readReadyLine(), text[0] == '1');
-        EXPECT_EQ(port.getGprsEn(), text[0] == '1');
+        EXPECT_EQ(port->readReadyLine(), text[0] == '1');
+        EXPECT_EQ(port->getGprsEn(), text[0] == '1');
     }
-    // A missing file is complained about and reads as ready; an empty one
-    // fails to read and reports 1.
+}
+
+TEST_F(GpioPortSysfs, AMissingReadyFileIsComplainedAboutAndReadsAsReady) {
     bed.RemoveSysfsPin("spi0_int");
-    EXPECT_EQ(port.readReadyLine(), 1);
-    ASSERT_TRUE(bed.SetSysfsPin("rs485_sel", "") && bed.SetSysfsPin("relay_en", ""));
-    EXPECT_TRUE(port.getRs485Sel());
-    EXPECT_EQ(port.setRelayEn(true), 0);
+    EXPECT_EQ(Stdout([&] { EXPECT_EQ(port->readReadyLine(), 1); }),
+              "sysfs: Can not open " + kRoot + "spi0_int/value\n");
+}
+
+TEST_F(GpioPortSysfs, AnEmptyFileFailsToReadAndReportsOne) {
+    ASSERT_TRUE(bed.SetSysfsPin("rs485_sel", ""));
+    EXPECT_EQ(Stdout([&] { EXPECT_TRUE(port->getRs485Sel()); }), "");
+}
+
+TEST_F(GpioPortSysfs, ASwitchWritesItsValueFileOrFailsWithoutOne) {
+    ASSERT_TRUE(bed.SetSysfsPin("relay_en", ""));
+    EXPECT_EQ(port->setRelayEn(true), 0);
     EXPECT_EQ(bed.SysfsPin("relay_en"), "1");
-    EXPECT_EQ(port.setExtIoEn(true), -1);  // no such file
-    port.setAuxLine24(true);               // a line without a name: nothing happens
-    // The root, '/', the pin, "/value": 127 characters fit; from 128 on no
-    // file is opened (nor complained about), not even one that exists.
+    EXPECT_EQ(Stdout([&] { EXPECT_EQ(port->setExtIoEn(true), -1); }),
+              "sysfs: Can not open " + kRoot + "ext_io_en/value\n");
+    EXPECT_EQ(Stdout([&] { port->setAuxLine24(true); }), "");  // a line without a name
+}
+
+// The root, '/', the pin, "/value": 127 characters fit; from 128 on no file is
+// opened (nor complained about), not even one that exists.
+TEST_F(GpioPortSysfs, PathsOf128CharactersOrMoreAreNotOpened) {
     const std::string longest(127 - kRoot.size() - 6, 'p'), tooLong(longest + "p");
     ASSERT_TRUE(bed.SetSysfsPin(longest, "1\n") && bed.SetSysfsPin(tooLong, "0\n"));
-    EXPECT_EQ(sysfsReadPin(tooLong.c_str()), -1);
-    EXPECT_EQ(sysfsWritePin(tooLong.c_str(), true), -1);
+    EXPECT_EQ(Stdout([&] {
+                  EXPECT_EQ(sysfsReadPin(tooLong.c_str()), -1);
+                  EXPECT_EQ(sysfsWritePin(tooLong.c_str(), true), -1);
+              }), "");
     EXPECT_EQ(sysfsReadPin(longest.c_str()), 1);
-    output.Finish();
-    EXPECT_EQ(output.out, "gpio:*** Error: Can not open device /dev/fpga_config.0 ErrNo=2\n"
-                          "sysfs: Can not open " + kRoot + "spi0_int/value\n"
-                          "sysfs: Can not open " + kRoot + "ext_io_en/value\n");
+}
 
-    // The text helpers on their own: (text, as bool, as int).
-    const std::string n = kRoot + "n/value";
+TEST_F(GpioPortSysfs, TextsReadAsBoolAndAsDecimalInt) {
     for (auto [text, asBool, asInt] : {std::tuple("", -1, -1), {"010", 0, 10}, {"x", 1, 0},
                                        {"42\n", 1, 42}}) {
         ASSERT_TRUE(bed.SetSysfsPin("n", text));
         EXPECT_EQ(std::pair(sysfsReadBool(n.c_str()), sysfsReadInt(n.c_str())),
                   std::pair(asBool, asInt)) << text;
     }
+}
+
+TEST_F(GpioPortSysfs, ATextIsReadUpToItsRoomWithoutTheNewline) {
+    ASSERT_TRUE(bed.SetSysfsPin("n", "42\n"));
     char text[3] = {'x', 'x', 'x'};
     EXPECT_EQ(sysfsReadText(n.c_str(), text, 0), -1);  // room for nothing: not even opened
     EXPECT_EQ(sysfsReadText(n.c_str(), text, sizeof text), 2);
     EXPECT_STREQ(text, "42");
+}
+
+TEST_F(GpioPortSysfs, AnIntIsWrittenInDecimal) {
     ASSERT_TRUE(bed.SetSysfsPin("n", ""));
     EXPECT_EQ(sysfsWriteInt(n.c_str(), -5), 0);
     EXPECT_EQ(bed.SysfsPin("n"), "-5");
