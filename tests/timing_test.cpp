@@ -24,12 +24,19 @@ TEST(LapTimer, OneLinePerMarkWithElapsedIndexAndLap) {
               "9990000.000\t4\t9989500.000\n");
 }
 
-TEST(EventTimeline, IntervalTableOnStandardOutputOrAppendedToFiles) {
+class EventTimelineReport : public testing::Test {
+protected:
     ScratchDir dir;
-    const std::string file = dir / "report", fallback = dir / "default";
+    const std::string file = dir / "report";
     EventTimeline timeline;
-    timeline.writeReport(file.c_str());  // no events, yet the file is made
+};
+
+TEST_F(EventTimelineReport, WithoutEventsTheFileIsStillMade) {
+    timeline.writeReport(file.c_str());
     EXPECT_TRUE(std::filesystem::exists(file));
+}
+
+TEST_F(EventTimelineReport, TheIntervalTableGoesToStandardOutputOrIsAppendedToAFile) {
     timeline.AddEvent("open", At(7, 0));
     timeline.AddEvent("load", At(6, 1001500000));  // not normalised
     timeline.AddEvent("done", At(7, 4000000));
@@ -44,12 +51,13 @@ TEST(EventTimeline, IntervalTableOnStandardOutputOrAppendedToFiles) {
               }),
               table);
     EXPECT_EQ(sim::ReadFile(file), table + table);
+}
 
-    // Without a name, the default file.
-    EventTimeline other(fallback.c_str());
+TEST_F(EventTimelineReport, WithoutANameTheDefaultFileTakesIt) {
+    EventTimeline other(file.c_str());
     other.AddEvent("a b", At(2, 0));
     EXPECT_EQ(Printed([&] { other.writeReport(nullptr); }), "");
-    EXPECT_EQ(sim::ReadFile(fallback), "0\t     0.000\t-\t     0.000\t     0.000\ta b\n");
+    EXPECT_EQ(sim::ReadFile(file), "0\t     0.000\t-\t     0.000\t     0.000\ta b\n");
 }
 
 // The default file name is the caller's text at construction, not a pointer
