@@ -33,68 +33,62 @@ Reading ReadFaultWord(uint8_t version, uint32_t word, float load = 150.0f) {
             TxSpi::TxStatusText(word).ToStdString()};
 }
 
-using FaultWordTest = KeepsProtocolVersion;
+// Each row one behaviour: version, word and estimated load, what they read as.
+const struct FaultWordCase {
+    const char* behaviour;
+    uint8_t version;
+    uint32_t word;
+    float load;
+    Reading reading;
+} kFaultWords[] = {
+    {"AValidWorkingPointAloneIsNoFaultUnderVersion5", 5, 0x01000000, 150.0f,
+     {false, true, false, "* Working point valid *\n", "TX status 0x1000000: Working point valid"}},
+    {"NotRegulatingWithoutWorkingPointAndWithoutLoadIsAFaultUnderVersion5", 5, 0x00000020, 0.0f,
+     {true, false, false, "* Not regulating *\n", "TX status 0x0020: Not regulating"}},
+    {"ALoadOfTwoToTheMinus22IsNoNoLoadFault", 5, 0x00000020, -2.384185791015625e-7f,
+     {false, false, false, "* Not regulating *\n", "TX status 0x0020: Not regulating"}},
+    {"Bit5IsNoFaultUnderVersion4WhateverTheLoad", 4, 0x00000020, 0.0f,
+     {false, false, false, "* Tx is too warm/hot *\n", "TX status 0x0020: Tx is too warm/hot"}},
+    {"Bits0And1InhibitAndAreFaultsUnderVersion5", 5, 0x00000003, 150.0f,
+     {true, false, true, "* Transmission is inhibited *\n",
+      "TX status 0x0003: Transmission is inhibited, Emergence stop function active"}},
+    {"Bits0And1AreFaultsThatDoNotInhibitUnderVersion4", 4, 0x00000003, 150.0f,
+     {true, false, false, "* Tx is off *\n", "TX status 0x0003: Tx is off, Emergency stop is activated"}},
+    // Bit 27 is no fault, bit 7 is.
+    {"TheTableOrderNotTheBitOrderDecidesTheFirstTextUnderVersion5", 5, 0x08000080, 150.0f,
+     {true, false, false, "* Too high energy loss *\n",
+      "TX status 0x8000080: Too high energy loss, Internal +12V bad"}},
+    {"TheTableOrderNotTheBitOrderDecidesTheFirstTextUnderVersion4", 4, 0x00010001, 150.0f,
+     {true, false, false, "* No contact? This load is out of range for this transmitter. *\n",
+      "TX status 0x10001: No contact? This load is out of range for this transmitter., Tx is off"}},
+    {"ABitWithoutATextIsAnUnknownFaultUnderVersion5", 5, 0x00000200, 150.0f,
+     {true, false, false, "* Unknown fault *\n", "TX status 0x0200"}},
+    {"ABitWithoutATextIsAnUnknownFaultUnderVersion4", 4, 0x01000000, 150.0f,
+     {false, true, false, "* Unknown fault *\n", "TX status 0x1000000"}},
+};
 
-TEST_F(FaultWordTest, AValidWorkingPointAloneIsNoFaultUnderVersion5) {
-    EXPECT_EQ(ReadFaultWord(5, 0x01000000),
-              (Reading{false, true, false, "* Working point valid *\n",
-                       "TX status 0x1000000: Working point valid"}));
+void PrintTo(const FaultWordCase& row, std::ostream* os) { *os << row.behaviour; }
+
+class FaultWordTest : public KeepsProtocolVersion,
+                      public testing::WithParamInterface<FaultWordCase> {};
+
+TEST_P(FaultWordTest, ReadsAsItsRowSays) {
+    EXPECT_EQ(ReadFaultWord(GetParam().version, GetParam().word, GetParam().load),
+              GetParam().reading);
 }
 
-TEST_F(FaultWordTest, NotRegulatingWithoutWorkingPointAndWithoutLoadIsAFaultUnderVersion5) {
-    EXPECT_EQ(ReadFaultWord(5, 0x00000020, 0.0f),
-              (Reading{true, false, false, "* Not regulating *\n",
-                       "TX status 0x0020: Not regulating"}));
+INSTANTIATE_TEST_SUITE_P(Rows, FaultWordTest, testing::ValuesIn(kFaultWords),
+                         [](const auto& row) { return std::string(row.param.behaviour); });
+
+using FaultWordRules = KeepsProtocolVersion;
+
+TEST_F(FaultWordRules, NoLoadNeedsALoadBelowTwoToTheMinus22AndNoValidWorkingPoint) {
     EXPECT_TRUE(ReadFaultWord(5, 0x00000020, 1.1920928955078125e-7f).fault);  // 2^-23
-}
-
-TEST_F(FaultWordTest, ALoadOfTwoToTheMinus22OrAValidWorkingPointIsNoNoLoadFault) {
-    EXPECT_EQ(ReadFaultWord(5, 0x00000020, -2.384185791015625e-7f),
-              (Reading{false, false, false, "* Not regulating *\n",
-                       "TX status 0x0020: Not regulating"}));
     EXPECT_FALSE(ReadFaultWord(5, 0x01000020, 0.0f).fault);
     EXPECT_FALSE(ReadFaultWord(5, 0x00000020, std::nanf("")).fault);
 }
 
-TEST_F(FaultWordTest, Bit5IsNoFaultUnderVersion4WhateverTheLoad) {
-    EXPECT_EQ(ReadFaultWord(4, 0x00000020, 0.0f),
-              (Reading{false, false, false, "* Tx is too warm/hot *\n",
-                       "TX status 0x0020: Tx is too warm/hot"}));
-}
-
-TEST_F(FaultWordTest, Bits0And1InhibitAndAreFaultsUnderVersion5) {
-    EXPECT_EQ(ReadFaultWord(5, 0x00000003),
-              (Reading{true, false, true, "* Transmission is inhibited *\n",
-                       "TX status 0x0003: Transmission is inhibited, Emergence stop function "
-                       "active"}));
-}
-
-TEST_F(FaultWordTest, Bits0And1AreFaultsThatDoNotInhibitUnderVersion4) {
-    EXPECT_EQ(ReadFaultWord(4, 0x00000003),
-              (Reading{true, false, false, "* Tx is off *\n",
-                       "TX status 0x0003: Tx is off, Emergency stop is activated"}));
-}
-
-TEST_F(FaultWordTest, TheTableOrderNotTheBitOrderDecidesWhichTextComesFirst) {
-    // Bit 27 is no fault, bit 7 is.
-    EXPECT_EQ(ReadFaultWord(5, 0x08000080),
-              (Reading{true, false, false, "* Too high energy loss *\n",
-                       "TX status 0x8000080: Too high energy loss, Internal +12V bad"}));
-    EXPECT_EQ(ReadFaultWord(4, 0x00010001),
-              (Reading{true, false, false,
-                       "* No contact? This load is out of range for this transmitter. *\n",
-                       "TX status 0x10001: No contact? This load is out of range for this "
-                       "transmitter., Tx is off"}));
-}
-
-TEST_F(FaultWordTest, ABitWithoutATextIsAnUnknownFault) {
-    EXPECT_EQ(ReadFaultWord(5, 0x00000200),
-              (Reading{true, false, false, "* Unknown fault *\n", "TX status 0x0200"}));
-    EXPECT_EQ(ReadFaultWord(4, 0x01000000),
-              (Reading{false, true, false, "* Unknown fault *\n", "TX status 0x1000000"}));
-}
-
-TEST_F(FaultWordTest, WithoutADescriptorTheKeptWordIsAFaultAndOnlyItsNumberIsShown) {
+TEST_F(FaultWordRules, WithoutADescriptorTheKeptWordIsAFaultAndOnlyItsNumberIsShown) {
     BoardLink s({.protocolVersion = 4, .faultWord = 0x01000000});
     s.link.GetStatus(false);
     activeProtocol = nullptr;
@@ -130,7 +124,7 @@ const std::map<int, std::map<int, std::string>> kFaultTexts = {
          {28, "Mode change in progress"}, {29, "Working point adjusted during transmission"}}},
 };
 
-TEST_F(FaultWordTest, EveryBitIsNamedByItsOwnTextOrByNoneUnderBothVersions) {
+TEST_F(FaultWordRules, EveryBitIsNamedByItsOwnTextOrByNoneUnderBothVersions) {
     for (const auto& [version, texts] : kFaultTexts) {
         activeProtocol = version == 4 ? &ProtocolV4 : &ProtocolV5;
         for (int bit = 0; bit < 32; ++bit) {
