@@ -38,6 +38,8 @@ TEST_F(TxSpiSetup, TheNodeIsOpenedCloseOnExecThroughTheGivenDriver) {
     EXPECT_EQ(spi.closed, (std::vector<int>{5, 5}));
 }
 
+using OutErr = std::pair<std::string, std::string>;  // standard output, standard error
+
 // Four raw transfers, the fourth failing and the third with a busy ready
 // line; what each printed.
 class TxSpiTransfer : public testing::Test {
@@ -45,7 +47,8 @@ protected:
     void SetUp() override {
         for (size_t i = 0; i < tx.size(); ++i) tx[i] = static_cast<uint8_t>(i);
         b.bench.gpio.ScriptLevels({0, 0, 1});
-        for (auto [length, result] : {std::pair(200, 0), {201, IOCTL_ERROR}, {8, 0}, {8, IOCTL_ERROR}}) {
+        for (auto [length, result] :
+             {std::pair(200, 0), {201, IOCTL_ERROR}, {8, 0}, {8, IOCTL_ERROR}}) {
             CapturedOutput output;
             EXPECT_EQ(b.link.SpiTransfer(size_t(length), tx.data(), rx.data()), result) << length;
             output.Finish();
@@ -55,27 +58,27 @@ protected:
     BoardLink b{{.failIoctlFromExchange = 4}, LinkStart::kFresh};
     std::span<uint8_t> tx = b.link.TxFrame();
     std::array<uint8_t, 512> rx{};
-    std::vector<std::pair<std::string, std::string>> printed;  // out, err
+    std::vector<OutErr> printed;
 };
 
 TEST_F(TxSpiTransfer, TheRequestGoesOutAsGivenAndTheReplyArrivesInTheBuffer) {
-    EXPECT_EQ(printed[0], std::pair(std::string(), std::string()));
+    EXPECT_EQ(printed[0], OutErr());
     EXPECT_EQ(b.bench.board.Records()[0].request, Bytes(tx.begin(), tx.begin() + 200));
     EXPECT_EQ(Bytes(rx.begin(), rx.begin() + 8), b.bench.board.Records()[2].reply);
 }
 
 TEST_F(TxSpiTransfer, OneLongerThanTheBoardTakesMoves200BytesAndIsAnError) {
-    EXPECT_EQ(printed[1], std::pair(std::string("*** error too large message transfer. 201 > 200\n"),
-                                    std::string("*** TXSPI ioctl error ret=200 length=201\n")));
+    EXPECT_EQ(printed[1], OutErr("*** error too large message transfer. 201 > 200\n",
+                                 "*** TXSPI ioctl error ret=200 length=201\n"));
     EXPECT_EQ(b.bench.TransferLengths(), (std::vector<uint32_t>{200, 200, 8, 8}));
 }
 
 TEST_F(TxSpiTransfer, ABusyReadyLineIsComplainedAboutAndTheTransferStillGoes) {
-    EXPECT_EQ(printed[2], std::pair(std::string(), std::string("*** TXSPI try to communicate with spi not ready\n")));
+    EXPECT_EQ(printed[2], OutErr("", "*** TXSPI try to communicate with spi not ready\n"));
 }
 
 TEST_F(TxSpiTransfer, AFailedTransferIsReportedWithItsResult) {
-    EXPECT_EQ(printed[3], std::pair(std::string(), std::string("*** TXSPI ioctl error ret=-1 length=8\n")));
+    EXPECT_EQ(printed[3], OutErr("", "*** TXSPI ioctl error ret=-1 length=8\n"));
 }
 
 TEST(TxSpiTrace, ALineNamesTheTypeByItsLowByteTheIdsAndTheErrorFlags) {

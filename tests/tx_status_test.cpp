@@ -53,7 +53,8 @@ const struct FaultWordCase {
      {true, false, true, "* Transmission is inhibited *\n",
       "TX status 0x0003: Transmission is inhibited, Emergence stop function active"}},
     {"Bits0And1AreFaultsThatDoNotInhibitUnderVersion4", 4, 0x00000003, 150.0f,
-     {true, false, false, "* Tx is off *\n", "TX status 0x0003: Tx is off, Emergency stop is activated"}},
+     {true, false, false, "* Tx is off *\n",
+      "TX status 0x0003: Tx is off, Emergency stop is activated"}},
     // Bit 27 is no fault, bit 7 is.
     {"TheTableOrderNotTheBitOrderDecidesTheFirstTextUnderVersion5", 5, 0x08000080, 150.0f,
      {true, false, false, "* Too high energy loss *\n",

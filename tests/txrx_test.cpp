@@ -209,7 +209,8 @@ TEST(TxrxFailureCounters, AFailedExchangeStaysCountedAfterAGoodOne) {
     CapturedOutput output;
     EXPECT_EQ(b.link.txrx(M_REQ_READY, 8, 8), 0);
     EXPECT_EQ(b.link.txrx(M_NULL, 8, 16), 0);
-    EXPECT_EQ(std::pair(b.link.FailedExchanges(), b.link.ReadyTimeouts()), std::pair(uint64_t{0}, uint64_t{0}));
+    EXPECT_EQ(std::pair(b.link.FailedExchanges(), b.link.ReadyTimeouts()),
+              std::pair(uint64_t{0}, uint64_t{0}));
     EXPECT_EQ(b.link.txrx(M_REQ_READY, 8, 8), CHECKSUM_BAD);
     EXPECT_EQ(b.link.txrx(M_NULL, 8, 16), 0);
     EXPECT_EQ(b.link.FailedExchanges(), 1u);
@@ -222,7 +223,8 @@ TEST(TxrxFailureCounters, EveryReadyLineTimeOutIsCountedButNoFailedExchange) {
     CapturedOutput output;
     b.link.txrx(M_NULL, 8, 8);
     b.link.txrx(M_NULL, 8, 8);
-    EXPECT_EQ(std::pair(b.link.FailedExchanges(), b.link.ReadyTimeouts()), std::pair(uint64_t{0}, uint64_t{2}));
+    EXPECT_EQ(std::pair(b.link.FailedExchanges(), b.link.ReadyTimeouts()),
+              std::pair(uint64_t{0}, uint64_t{2}));
 }
 
 }  // namespace
