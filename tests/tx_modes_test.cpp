@@ -160,14 +160,42 @@ TEST(TxModesTest, AModeChangeThatNeverEndsTimesOutAfter8SPollingEvery5Ms) {
     EXPECT_EQ(b.clock.sleeps, std::vector<int64_t>(b.clock.sleeps.size(), 5000000));
 }
 
-// What RecoverToInit sent and how often it restarted the link.
-struct Recovery {
+// M_REQ_FAULTS answered by a bare acknowledgement ten times, then `more`.
+Types AfterTenFailedReads(const Types& more) {
+    Types types;
+    for (int i = 0; i < 10; ++i) types.insert(types.end(), {26, 13});
+    types.insert(types.end(), more.begin(), more.end());
+    return types;
+}
+
+// RecoverToInit against a board: what it sends, and how often it restarts the
+// link (each restart a pause of 100 ms and a line).
+const struct RecoveryCase {
+    const char* behaviour;
+    sim::BoardConfig board;
     Types types;
     int restarts;
+} kRecoveries[] = {
+    {"ReadsFaultsAndModeThenInitialises", {.faultWord = 0}, {26, 13, 9, 5, 9, 1, 9}, 0},
+    {"LeadsATransmitterWithItsEmergencyButtonActiveThroughStandby", {.faultWord = 0x04000000},
+     {26, 13, 9, 19, 9, 5, 9, 5, 9, 1, 9}, 0},
+    {"LeadsAnInhibitedTransmitterThroughStandby", {.faultWord = 0x00000001},
+     {26, 13, 9, 19, 9, 5, 9, 5, 9, 1, 9}, 0},
+    {"LeadsATransmitterWithItsStopFunctionActiveThroughStandby", {.faultWord = 0x00000002},
+     {26, 13, 9, 19, 9, 5, 9, 5, 9, 1, 9}, 0},
+    {"RestartsTheLinkAfterTenFailedReads", {.nullReplyTo = {M_REQ_FAULTS}},
+     AfterTenFailedReads({19, 17, 5, 9, 1, 9}), 1},
+    {"RestartsAgainWhenAModeChangeOutlastsTheFirstRestart",
+     {.modeChangeExchanges = 1000000, .nullReplyTo = {M_REQ_FAULTS}},
+     AfterTenFailedReads({19, 17, 5, 9, 19, 17, 5, 9, 1, 9}), 2},
 };
 
-Recovery Recover(sim::BoardConfig board) {
-    BoardLink b(std::move(board));
+void PrintTo(const RecoveryCase& row, std::ostream* os) { *os << row.behaviour; }
+
+class Recovery : public testing::TestWithParam<RecoveryCase> {};
+
+TEST_P(Recovery, SendsAndRestartsAsItsRowSays) {
+    BoardLink b(GetParam().board);
     CapturedOutput output;
     EXPECT_TRUE(b.link.RecoverToInit());
     output.Finish();
@@ -175,46 +203,11 @@ Recovery Recover(sim::BoardConfig board) {
     std::string lines;
     for (int i = 0; i < restarts; ++i) lines += "TxSpi::txrxRestart\n";
     EXPECT_EQ(output.out, lines);
-    return {b.Types(), restarts};
+    EXPECT_EQ(b.Types(), GetParam().types);
+    EXPECT_EQ(restarts, GetParam().restarts);
 }
 
-// M_REQ_FAULTS answered by a bare acknowledgement ten times.
-Types TenFailedReads() {
-    Types types;
-    for (int i = 0; i < 10; ++i) types.insert(types.end(), {26, 13});
-    return types;
-}
-
-Types Then(Types first, const Types& more) {
-    first.insert(first.end(), more.begin(), more.end());
-    return first;
-}
-
-TEST(TxModesTest, RecoveryReadsFaultsAndModeThenInitialises) {
-    const Recovery r = Recover({.faultWord = 0});
-    EXPECT_EQ(r.types, (Types{26, 13, 9, 5, 9, 1, 9}));
-    EXPECT_EQ(r.restarts, 0);
-}
-
-TEST(TxModesTest, RecoveryLeadsAnInhibitedOrStoppedTransmitterThroughStandby) {
-    for (const uint32_t word : {0x04000000u, 0x00000001u, 0x00000002u}) {
-        SCOPED_TRACE(word);
-        const Recovery r = Recover({.faultWord = word});
-        EXPECT_EQ(r.types, (Types{26, 13, 9, 19, 9, 5, 9, 5, 9, 1, 9}));
-        EXPECT_EQ(r.restarts, 0);
-    }
-}
-
-TEST(TxModesTest, RecoveryRestartsTheLinkAfterTenFailedReads) {
-    const Recovery r = Recover({.nullReplyTo = {M_REQ_FAULTS}});
-    EXPECT_EQ(r.types, Then(TenFailedReads(), {19, 17, 5, 9, 1, 9}));
-    EXPECT_EQ(r.restarts, 1);
-}
-
-TEST(TxModesTest, RecoveryRestartsAgainWhenAModeChangeOutlastsTheFirstRestart) {
-    const Recovery r = Recover({.modeChangeExchanges = 1000000, .nullReplyTo = {M_REQ_FAULTS}});
-    EXPECT_EQ(r.types, Then(TenFailedReads(), {19, 17, 5, 9, 19, 17, 5, 9, 1, 9}));
-    EXPECT_EQ(r.restarts, 2);
-}
+INSTANTIATE_TEST_SUITE_P(Rows, Recovery, testing::ValuesIn(kRecoveries),
+                         [](const auto& row) { return std::string(row.param.behaviour); });
 
 }  // namespace
