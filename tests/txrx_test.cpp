@@ -150,7 +150,10 @@ TEST_F(TxrxReports, AfterAGoodExchangeAShortTransferIsReportedAgain) {
 }
 
 TEST(TxrxReadyLine, FastTimingWaitsForTwoReadyReadingsInARow) {
-    BoardLink b({}, LinkStart::kIdentified);  // software number 1020: fast timing
+    BoardLink b({}, LinkStart::kFresh);
+    std::array<uint8_t, kTransmitterInfoSize> info{};
+    CapturedOutput output;
+    ASSERT_EQ(b.link.GetInfo(info), 1020);    // the software number: fast timing
     b.bench.gpio.ScriptLevels({0, 1, 0, 0});  // then the transfer's own reading
     const int before = b.bench.gpio.GetPinCount();
     b.link.txrx(M_NULL, 8, 8);
