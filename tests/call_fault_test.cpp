@@ -72,6 +72,9 @@ TEST(CallFault, ParsesTheSettingAndRefusesAnythingElse) {
     }
     sim::CallFault fault;
     EXPECT_FALSE(sim::ParseCallFault(nullptr, &fault));
+}
+
+TEST(CallFault, TellsTheEmulatedNodeFromItsPathUnderTheTestbed) {
     EXPECT_STREQ(sim::EmulatedNodeOf("/tmp/umockdev.Ab12/dev/spidev0.1"), "/dev/spidev0.1");
     EXPECT_EQ(sim::EmulatedNodeOf("/dev/spidev0.11"), nullptr);
 }
@@ -100,18 +103,21 @@ TEST(CallFault, FailsOnlyTheChosenIoctlOfTheChosenNode) {
               "/dev/spidev0.1 ioctl 3 -\n/dev/spidev0.1 ioctl 4 bytes\n");
 }
 
-TEST(CallFault, ShortensTheChosenTransferOrWrite) {
+TEST(CallFault, ShortensTheChosenTransferByOneByte) {
     REQUIRE_MOCK_ENVIRONMENT();
     ScratchDir dir;
-    {
-        SweepSetting setting("/dev/spidev0.1 ioctl 1 short", dir / "calls");
-        sim::TxBoardModel board;
-        sim::Testbed testbed;
-        ASSERT_TRUE(testbed.AddSpidev(board)) << testbed.LastError();
-        UniqueFd fd(open(kSpidevPath, O_RDWR));
-        EXPECT_EQ(Transfer(fd.get(), 88), 87);
-        EXPECT_EQ(Transfer(fd.get(), 88), 88);
-    }
+    SweepSetting setting("/dev/spidev0.1 ioctl 1 short", dir / "calls");
+    sim::TxBoardModel board;
+    sim::Testbed testbed;
+    ASSERT_TRUE(testbed.AddSpidev(board)) << testbed.LastError();
+    UniqueFd fd(open(kSpidevPath, O_RDWR));
+    EXPECT_EQ(Transfer(fd.get(), 88), 87);
+    EXPECT_EQ(Transfer(fd.get(), 88), 88);
+}
+
+TEST(CallFault, ShortensTheChosenWriteByOneByte) {
+    REQUIRE_MOCK_ENVIRONMENT();
+    ScratchDir dir;
     SweepSetting setting("/dev/fpga_config.0 write 1 short", dir / "calls");
     sim::GpioDeviceModel gpio;
     sim::Testbed testbed;

@@ -178,112 +178,80 @@ struct SetterBench : RegBench {
     }
 };
 
-TEST(FpgaRegOperations, TheStrobeSetsControlBit7ForOneWriteOnly) {
-    SetterBench b;
-    b.reg->StrobeCtrlBit7();
-    b.reg->SetCtrlBit1(true);
-    EXPECT_EQ(b.Sent(), (Writes{{0x80, 0x80}, {0x80, 0x02}}));
-}
+// One setter (or a few in turn) on the FPGA's registers as read into the
+// shadow, and the (command, data) pairs they write.
+struct SetterRow {
+    const char* behaviour;
+    Writes registers;
+    void (*run)(FPGAReg&);
+    Writes sent;
+};
 
-TEST(FpgaRegOperations, TheControlFieldSetsBit6AndBits3To5AndKeepsTheRest) {
-    SetterBench set({{0, 0x81}});
-    set.reg->SetCtrlField(true, 5);
-    EXPECT_EQ(set.Sent(), (Writes{{0x80, 0xE9}}));
-    SetterBench clear({{0, 0xFF}});
-    clear.reg->SetCtrlField(false, 0);
-    EXPECT_EQ(clear.Sent(), (Writes{{0x80, 0x87}}));
-}
-
-TEST(FpgaRegOperations, ControlBits2And0AreSetOneInsteadOfTheOther) {
-    SetterBench b({{0, 0xE9}});
-    b.reg->SetCtrlBit2Bit0(true);
-    b.reg->SetCtrlBit2Bit0(false);
-    EXPECT_EQ(b.Sent(), (Writes{{0x80, 0xEC}, {0x80, 0xE9}}));
-}
-
-TEST(FpgaRegOperations, Register8TakesACountAbove0x80Less1) {
-    SetterBench b;
-    for (int count : {0, 1, 16, 128}) b.reg->SetReg8(count);
-    EXPECT_EQ(b.Sent(), (Writes{{0x88, 0x00}, {0x88, 0x80}, {0x88, 0x8F}, {0x88, 0x7F}}));
-}
-
-TEST(FpgaRegOperations, TheConverterControlsHighHalfIsActiveLow) {
-    SetterBench b({{20, 0x55}});
-    b.reg->SetAdcCtrlHigh(true, false, true, false);
-    EXPECT_EQ(b.Sent(), (Writes{{0x94, 0xA5}}));
-}
-
-TEST(FpgaRegOperations, TheConverterControlsLowHalfTakesItsFlagsInOrder) {
-    SetterBench b({{20, 0xA5}});
-    b.reg->SetAdcCtrlLow(true, false, false, true);
-    EXPECT_EQ(b.Sent(), (Writes{{0x94, 0xA9}}));
-}
-
-TEST(FpgaRegOperations, TheConverterEnableMaskGoesLowByteFirst) {
-    SetterBench b;
-    b.reg->SetAdcEnable(0x1234);
-    b.reg->SetAdcEnable(0xFF80);
-    EXPECT_EQ(b.Sent(), (Writes{{0x96, 0x34}, {0x97, 0x12}, {0x96, 0x80}, {0x97, 0xFF}}));
-}
-
-TEST(FpgaRegOperations, Register11TakesBits6And7FromTheOutputRegister) {
-    SetterBench b({{13, 0xC0}, {11, 0x00}});
-    b.reg->SetReg10And11(true, false, false, false, false, false, 0x5A);
-    EXPECT_EQ(b.Sent(), (Writes{{0x8A, 0x5A}, {0x8B, 0xC1}}));
-}
-
-TEST(FpgaRegOperations, Register11TakesFlag3OnBit3AndTheFifthFlagOnBit5) {
-    SetterBench b;
-    b.reg->SetReg10And11(false, false, false, true, true, false, 7);
-    EXPECT_EQ(b.Sent(), (Writes{{0x8A, 0x07}, {0x8B, 0x28}}));
-}
-
-TEST(FpgaRegOperations, TheSupplyControlTakesItsFlagsInOrderAndKeepsTheHighHalf) {
-    SetterBench b({{18, 0xA0}});
-    b.reg->SetDcdcCtrlLow(true, true, false, true);
-    b.reg->SetDcdcCtrlLow(true, false, false, false);
-    EXPECT_EQ(b.Sent(), (Writes{{0x92, 0xAB}, {0x92, 0xA1}}));
-}
-
-TEST(FpgaRegOperations, TheClockDividerBit4IsSetAndCleared) {
-    SetterBench b({{19, 0x81}});
-    b.reg->SetClkDivBit4();
-    b.reg->ClearClkDivBit4();
-    EXPECT_EQ(b.Sent(), (Writes{{0x93, 0x91}, {0x93, 0x81}}));
-}
-
-TEST(FpgaRegOperations, Register28BitsAreSetOneByOne) {
-    SetterBench b({{28, 0xF0}});
-    b.reg->SetReg28Bit0(true);
-    b.reg->SetReg28Bit2(true);
-    b.reg->SetReg28Bit1(true);
-    EXPECT_EQ(b.Sent(), (Writes{{0x9C, 0xF1}, {0x9C, 0xF5}, {0x9C, 0xF7}}));
-}
-
-TEST(FpgaRegOperations, AnOverrideReplacesTheLowOutputFlagsFromThenOn) {
+const SetterRow kSetters[] = {
+    {"TheStrobeSetsControlBit7ForOneWriteOnly", {},
+     [](FPGAReg& r) { r.StrobeCtrlBit7(), r.SetCtrlBit1(true); }, {{0x80, 0x80}, {0x80, 0x02}}},
+    {"TheControlFieldSetsBit6AndBits3To5AndKeepsTheRest", {{0, 0x81}},
+     [](FPGAReg& r) { r.SetCtrlField(true, 5); }, {{0x80, 0xE9}}},
+    {"TheControlFieldClearsBit6AndBits3To5AndKeepsTheRest", {{0, 0xFF}},
+     [](FPGAReg& r) { r.SetCtrlField(false, 0); }, {{0x80, 0x87}}},
+    {"ControlBits2And0AreSetOneInsteadOfTheOther", {{0, 0xE9}},
+     [](FPGAReg& r) { r.SetCtrlBit2Bit0(true), r.SetCtrlBit2Bit0(false); },
+     {{0x80, 0xEC}, {0x80, 0xE9}}},
+    {"Register8TakesACountAbove0x80Less1", {},
+     [](FPGAReg& r) { for (int count : {0, 1, 16, 128}) r.SetReg8(count); },
+     {{0x88, 0x00}, {0x88, 0x80}, {0x88, 0x8F}, {0x88, 0x7F}}},
+    {"TheConverterControlsHighHalfIsActiveLow", {{20, 0x55}},
+     [](FPGAReg& r) { r.SetAdcCtrlHigh(true, false, true, false); }, {{0x94, 0xA5}}},
+    {"TheConverterControlsLowHalfTakesItsFlagsInOrder", {{20, 0xA5}},
+     [](FPGAReg& r) { r.SetAdcCtrlLow(true, false, false, true); }, {{0x94, 0xA9}}},
+    {"TheConverterEnableMaskGoesLowByteFirst", {},
+     [](FPGAReg& r) { r.SetAdcEnable(0x1234), r.SetAdcEnable(0xFF80); },
+     {{0x96, 0x34}, {0x97, 0x12}, {0x96, 0x80}, {0x97, 0xFF}}},
+    {"Register11TakesBits6And7FromTheOutputRegister", {{13, 0xC0}, {11, 0x00}},
+     [](FPGAReg& r) { r.SetReg10And11(true, false, false, false, false, false, 0x5A); },
+     {{0x8A, 0x5A}, {0x8B, 0xC1}}},
+    {"Register11TakesFlag3OnBit3AndTheFifthFlagOnBit5", {},
+     [](FPGAReg& r) { r.SetReg10And11(false, false, false, true, true, false, 7); },
+     {{0x8A, 0x07}, {0x8B, 0x28}}},
+    {"TheSupplyControlTakesItsFlagsInOrderAndKeepsTheHighHalf", {{18, 0xA0}},
+     [](FPGAReg& r) {
+         r.SetDcdcCtrlLow(true, true, false, true), r.SetDcdcCtrlLow(true, false, false, false);
+     },
+     {{0x92, 0xAB}, {0x92, 0xA1}}},
+    {"TheClockDividerBit4IsSetAndCleared", {{19, 0x81}},
+     [](FPGAReg& r) { r.SetClkDivBit4(), r.ClearClkDivBit4(); }, {{0x93, 0x91}, {0x93, 0x81}}},
+    {"Register28BitsAreSetOneByOne", {{28, 0xF0}},
+     [](FPGAReg& r) { r.SetReg28Bit0(true), r.SetReg28Bit2(true), r.SetReg28Bit1(true); },
+     {{0x9C, 0xF1}, {0x9C, 0xF5}, {0x9C, 0xF7}}},
     // The fifth output flag is bit 5, the sixth bit 4.
-    SetterBench b({{13, 0x80}});
-    b.reg->OverrideExtOutLow(0x3A);
-    b.reg->SetExtOut(true, false, true, false, false, true, 0);
-    EXPECT_EQ(b.Sent(), (Writes{{0x8D, 0x8A}, {0x8C, 0x00}, {0x8D, 0x9A}}));
+    {"AnOverrideReplacesTheLowOutputFlagsFromThenOn", {{13, 0x80}},
+     [](FPGAReg& r) {
+         r.OverrideExtOutLow(0x3A), r.SetExtOut(true, false, true, false, false, true, 0);
+     },
+     {{0x8D, 0x8A}, {0x8C, 0x00}, {0x8D, 0x9A}}},
+    {"TheOutputFlagsGoToBits0To5", {},
+     [](FPGAReg& r) {
+         r.SetExtOut(false, false, false, false, true, false, 1);
+         r.SetExtOut(false, false, false, true, false, false, 2);
+         r.SetExtOut(true, false, false, false, false, false, 3);
+     },
+     {{0x8C, 0x01}, {0x8D, 0x20}, {0x8C, 0x02}, {0x8D, 0x08}, {0x8C, 0x03}, {0x8D, 0x01}}},
+    {"OutputBits6And7AreSetAlone", {{13, 0x0F}},
+     [](FPGAReg& r) { r.SetExtOutBit6(true), r.SetExtOutBit7(true), r.SetExtOutBit6(false); },
+     {{0x8D, 0x4F}, {0x8D, 0xCF}, {0x8D, 0x8F}}},
+};
+
+class FpgaRegSetter : public testing::TestWithParam<SetterRow> {};
+void PrintTo(const SetterRow& row, std::ostream* os) { *os << row.behaviour; }
+
+TEST_P(FpgaRegSetter, WritesItsBytes) {
+    SetterBench b(GetParam().registers);
+    GetParam().run(*b.reg);
+    EXPECT_EQ(b.Sent(), GetParam().sent);
 }
 
-TEST(FpgaRegOperations, TheOutputFlagsGoToBits0To5) {
-    SetterBench b;
-    b.reg->SetExtOut(false, false, false, false, true, false, 1);
-    b.reg->SetExtOut(false, false, false, true, false, false, 2);
-    b.reg->SetExtOut(true, false, false, false, false, false, 3);
-    EXPECT_EQ(b.Sent(), (Writes{{0x8C, 0x01}, {0x8D, 0x20}, {0x8C, 0x02}, {0x8D, 0x08},
-                                {0x8C, 0x03}, {0x8D, 0x01}}));
-}
-
-TEST(FpgaRegOperations, OutputBits6And7AreSetAlone) {
-    SetterBench b({{13, 0x0F}});
-    b.reg->SetExtOutBit6(true);
-    b.reg->SetExtOutBit7(true);
-    b.reg->SetExtOutBit6(false);
-    EXPECT_EQ(b.Sent(), (Writes{{0x8D, 0x4F}, {0x8D, 0xCF}, {0x8D, 0x8F}}));
-}
+INSTANTIATE_TEST_SUITE_P(FpgaRegOperations, FpgaRegSetter, testing::ValuesIn(kSetters),
+                         [](const auto& row) { return std::string(row.param.behaviour); });
 
 // Setters of one register from several threads: under the mutex each write
 // flips exactly one bit of the write before it, and the last one equals the
@@ -307,22 +275,26 @@ TEST(FpgaRegOperations, SettersOfOneRegisterFromSeveralThreadsWriteOneChangeAtAT
     EXPECT_EQ(reg.ShadowCopy()[28], bench.fpga.Registers()[28]);
 }
 
-TEST(FpgaRegOperations, InitWaitsForTheSignatureReadsAllAndReportsTheVersion) {
-    for (const bool never : {false, true}) {  // the signature from the third read, or never
-        RegBench bench;
-        bench.fpga.SetRegister(FPGA_REG_FPGA_VER, 66);
-        bench.fpga.SetRegister(FPGA_REG_DCDC_CTRL, 0x3C);
-        bench.fpga.SignatureFromRead(never ? 0 : 3);
-        bench.clock.sleeps.clear();
-        const std::string late = never ? "FPGAReg::Init timeout\n" : "";
-        EXPECT_EQ(Printed([&] { bench.reg->Init(never); }), late + "FPGA firmware version: 66\n");
-        EXPECT_EQ(bench.clock.sleeps, std::vector<int64_t>(never ? 10 : 2, 100000000));
-        Writes expected(never ? 10 : 3, {0x5E, 0x00});
-        for (int i = 0; i < 32; ++i) expected.emplace_back(0x40 + i, 0x00);
-        if (never) expected.emplace_back(0x92, 0x30);  // and clears the converter supply
-        EXPECT_EQ(bench.Sent(), expected);
-    }
+// Init on an FPGA whose signature comes from the third read, or never: the
+// output, the 100 ms pauses, the signature reads, then every register read.
+void CheckInit(bool never) {
+    RegBench bench;
+    bench.fpga.SetRegister(FPGA_REG_FPGA_VER, 66);
+    bench.fpga.SetRegister(FPGA_REG_DCDC_CTRL, 0x3C);
+    bench.fpga.SignatureFromRead(never ? 0 : 3);
+    bench.clock.sleeps.clear();
+    const std::string late = never ? "FPGAReg::Init timeout\n" : "";
+    EXPECT_EQ(Printed([&] { bench.reg->Init(never); }), late + "FPGA firmware version: 66\n");
+    EXPECT_EQ(bench.clock.sleeps, std::vector<int64_t>(never ? 10 : 2, 100000000));
+    Writes expected(never ? 10 : 3, {0x5E, 0x00});
+    for (int i = 0; i < 32; ++i) expected.emplace_back(0x40 + i, 0x00);
+    if (never) expected.emplace_back(0x92, 0x30);  // and clears the converter supply
+    EXPECT_EQ(bench.Sent(), expected);
 }
+
+TEST(FpgaRegOperations, InitWaitsForTheSignatureReadsAllAndReportsTheVersion) { CheckInit(false); }
+
+TEST(FpgaRegOperations, InitGivesUpAfterTenReadsAndClearsTheConverterSupply) { CheckInit(true); }
 
 TEST(FpgaRegOperations, TheStatusBit4TestReadsTheStatusRegister) {
     RegBench bench;

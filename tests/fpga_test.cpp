@@ -94,107 +94,125 @@ Requests Then(Requests first, const Requests& more) {
     return first;
 }
 
-TEST(FpgaLoader, ABitstreamOfWholeChunksIsSentChunkByChunkUntilAReadOfNothing) {
+// A load (see Load) and, where they tell it apart, all the requests it sends.
+struct LoadRow {
+    const char* behaviour;
+    size_t size;
+    int result;
+    bool configured;
+    size_t delivered;
+    void (*arrange)(Model&);
+    Requests sent{};
+};
+
+const LoadRow kLoads[] = {
     // Two chunks, each followed by a status read.
-    EXPECT_EQ(Load(2048, 0, true, kAll, Nothing),
-              Then(kHandshake, Then({{5, 1}, {5, 1}, {6, 1}}, kClosing)));
+    {"ABitstreamOfWholeChunksIsSentChunkByChunkUntilAReadOfNothing", 2048, 0, true, kAll, Nothing,
+     Then(kHandshake, Then({{5, 1}, {5, 1}, {6, 1}}, kClosing))},
+    {"AStatusStill0AfterSixReadsIsMinus103", 100, -103, false, 0,
+     [](Model& m) { m.ScriptStatus(Bytes(7, 0)); },
+     Then(Requests(kHandshake.begin(), kHandshake.end() - 1), Then(Requests(6, {5, 0}), kClosing))},
+    {"DoneStill0AfterSixReadsFollowingTheLastChunkIsMinus104", 2500, -104, false, kAll,
+     [](Model& m) { m.ScriptDone(Bytes(7, 0)); },
+     Then(kHandshake, Then(Requests(3, {5, 1}), Then(Requests(6, {6, 0}), kClosing)))},
+    {"ADeviceThatTakesPartOfAChunkGetsTheRest", 2500, 0, true, kAll,
+     [](Model& m) { m.LimitWrite(700); }},
+    {"AnInterruptedWriteIsRepeated", 2500, 0, true, kAll,
+     [](Model& m) { m.FailWrite(2, -1, EINTR); }},
+    {"TheFirstResetOfOutput7AndTheClosingRequestsMayFail", 100, 0, true, kAll,
+     [](Model& m) { m.FailRequest(7, 1), m.FailRequest(9, 1); }},
+    {"AFailedRequest20IsTheResultOfAGoodLoad", 100, -1, true, kAll,
+     [](Model& m) { m.FailRequest(20, 1); }},
+    {"AStatusRightAfterOutput8WentLowIsMinus101", 2500, -101, false, 0,
+     [](Model& m) { m.ScriptStatus({1}); }},
+    {"DoneBeforeAnyDataIsMinus102", 2500, -102, false, 0, [](Model& m) { m.ScriptDone({1}); }},
+    {"AnEmptyBitstreamGoesStraightToTheDoneCheck", 0, -104, false, 0, Nothing},
+    {"AWriteThatTakesNothingIsMinus105", 2500, -105, false, 1024,
+     [](Model& m) { m.FailWrite(2, 0, 0); }},
+    {"AStatusThatDropsAfterAChunkIsMinus106", 2500, -106, false, 2048,
+     [](Model& m) { m.ScriptStatus({0, 1, 1, 0}); }},
+    {"NoTransferBufferIsMinus107WithOnlyTheClosingSequence", 100, -107, false, 0,
+     [](Model&) { failNextBuffer = true; }},
+    // A failed handshake request is the result.
+    {"AFailedSecondResetOfOutput7IsTheResult", 2500, -1, false, 0,
+     [](Model& m) { m.FailRequest(7, 2); }},
+    {"AFailedRaiseOfOutput8IsTheResult", 2500, -1, false, 0, [](Model& m) { m.FailRequest(8, 2); }},
+    {"AFailedDoneReadIsTheResult", 2500, -1, false, kAll, [](Model& m) { m.FailRequest(6, 2); }},
+};
+
+class FpgaLoad : public testing::TestWithParam<LoadRow> {};
+void PrintTo(const LoadRow& row, std::ostream* os) { *os << row.behaviour; }
+
+TEST_P(FpgaLoad, EndsAsItShould) {
+    const LoadRow& row = GetParam();
+    const Requests sent = Load(row.size, row.result, row.configured, row.delivered, row.arrange);
+    if (!row.sent.empty()) {
+        EXPECT_EQ(sent, row.sent);
+    }
 }
 
-TEST(FpgaLoader, ADeviceThatTakesPartOfAChunkGetsTheRest) {
-    Load(2500, 0, true, kAll, [](Model& m) { m.LimitWrite(700); });
-}
+INSTANTIATE_TEST_SUITE_P(FpgaLoader, FpgaLoad, testing::ValuesIn(kLoads),
+                         [](const auto& row) { return std::string(row.param.behaviour); });
 
-TEST(FpgaLoader, AnInterruptedWriteIsRepeated) {
-    Load(2500, 0, true, kAll, [](Model& m) { m.FailWrite(2, -1, EINTR); });
-}
+// Where the file name comes from when none is given. This process never set
+// wxWidgets up: no default configuration can be made.
+struct ConfiguredLoader : LoaderBench {
+    ConfiguredLoader() { EXPECT_EQ(wxConfigBase::Set(&config), nullptr); }
+    ~ConfiguredLoader() { wxConfigBase::Set(nullptr); }
+    const std::string rbf = WriteBitstream(dir, "c.rbf", 1100);
+    wxStringInputStream text{"[FPGA]\nrbfFilePath=" + rbf};
+    wxFileConfig config{text};
+};
 
-TEST(FpgaLoader, TheFirstResetOfOutput7AndTheClosingRequestsMayFail) {
-    Load(100, 0, true, kAll, [](Model& m) {
-        m.FailRequest(7, 1);
-        m.FailRequest(9, 1);
-    });
-}
+constexpr auto kMissing = "*****FPGA: Can't open RBF file /usr/share/skarvik/data/fpga_s2.rbf\n";
 
-TEST(FpgaLoader, AFailedRequest20IsTheResultOfAGoodLoad) {
-    Load(100, -1, true, kAll, [](Model& m) { m.FailRequest(20, 1); });
-}
-
-TEST(FpgaLoader, AStatusRightAfterOutput8WentLowIsMinus101) {
-    Load(2500, -101, false, 0, [](Model& m) { m.ScriptStatus({1}); });
-}
-
-TEST(FpgaLoader, DoneBeforeAnyDataIsMinus102) {
-    Load(2500, -102, false, 0, [](Model& m) { m.ScriptDone({1}); });
-}
-
-TEST(FpgaLoader, AStatusStill0AfterSixReadsIsMinus103) {
-    const Requests sent = Load(100, -103, false, 0, [](Model& m) { m.ScriptStatus(Bytes(7, 0)); });
-    const Requests sixReads(6, {5, 0});
-    EXPECT_EQ(sent, Then(Requests(kHandshake.begin(), kHandshake.end() - 1),
-                         Then(sixReads, kClosing)));
-}
-
-TEST(FpgaLoader, DoneStill0AfterSixReadsFollowingTheLastChunkIsMinus104) {
-    const Requests sent =
-        Load(2500, -104, false, kAll, [](Model& m) { m.ScriptDone(Bytes(7, 0)); });
-    const Requests chunks(3, {5, 1});
-    const Requests sixReads(6, {6, 0});
-    EXPECT_EQ(sent, Then(kHandshake, Then(chunks, Then(sixReads, kClosing))));
-}
-
-TEST(FpgaLoader, AnEmptyBitstreamGoesStraightToTheDoneCheck) {
-    Load(0, -104, false, 0, Nothing);
-}
-
-TEST(FpgaLoader, AWriteThatTakesNothingIsMinus105) {
-    Load(2500, -105, false, 1024, [](Model& m) { m.FailWrite(2, 0, 0); });
-}
-
-TEST(FpgaLoader, AStatusThatDropsAfterAChunkIsMinus106) {
-    Load(2500, -106, false, 2048, [](Model& m) { m.ScriptStatus({0, 1, 1, 0}); });
-}
-
-TEST(FpgaLoader, NoTransferBufferIsMinus107WithOnlyTheClosingSequence) {
-    Load(100, -107, false, 0, [](Model&) { failNextBuffer = true; });
-}
-
-TEST(FpgaLoader, AFailedHandshakeRequestIsTheResult) {
-    Load(2500, -1, false, 0, [](Model& m) { m.FailRequest(7, 2); });    // second reset of 7
-    Load(2500, -1, false, 0, [](Model& m) { m.FailRequest(8, 2); });    // output 8 to 1
-    Load(2500, -1, false, kAll, [](Model& m) { m.FailRequest(6, 2); });  // the done read
-}
-
-// Where the file name comes from (this process never set wxWidgets up: no
-// default configuration can be made), a missing device, and descriptors:
-// thirty loads that succeed or fail in different places leave none behind.
-// The emulation closes its side of a connection when it gets round to it
-// (and keeps one from the first request on): a leak shows as ten.
-TEST(FpgaLoader, FileNameDeviceAndDescriptors) {
+TEST(FpgaLoader, WithoutAConfigurationTheBuiltInFileIsTried) {
     REQUIRE_MOCK_ENVIRONMENT();
-    const auto missing = "*****FPGA: Can't open RBF file /usr/share/skarvik/data/fpga_s2.rbf\n";
     LoaderBench bench;
     ASSERT_EQ(wxConfigBase::Set(nullptr), nullptr);
     EXPECT_EQ(bench.Configure(nullptr), -1);
-    EXPECT_EQ(bench.err, missing);
+    EXPECT_EQ(bench.err, kMissing);
     EXPECT_TRUE(bench.gpio.ConfigRequests().empty());
+}
 
-    const std::string rbf = WriteBitstream(bench.dir, "c.rbf", 1100);
-    wxStringInputStream text("[FPGA]\nrbfFilePath=" + rbf);
-    wxFileConfig config(text);
-    wxConfigBase::Set(&config);
+TEST(FpgaLoader, TheConfiguredFileIsLoadedWhenNoneIsGiven) {
+    REQUIRE_MOCK_ENVIRONMENT();
+    ConfiguredLoader bench;
     EXPECT_EQ(bench.Configure(nullptr), 0);
     EXPECT_EQ(bench.err, "FPGA configuration success!\n");
+}
+
+TEST(FpgaLoader, AGivenFileWinsOverTheConfiguredOne) {
+    REQUIRE_MOCK_ENVIRONMENT();
+    ConfiguredLoader bench;
     EXPECT_EQ(bench.Configure(WriteBitstream(bench.dir, "given.rbf", 10).c_str()), 0);
     EXPECT_EQ(bench.gpio.Bitstream(), Bitstream(10));
+}
 
-    ASSERT_TRUE(config.DeleteEntry("/FPGA/rbfFilePath"));  // a configuration without the key
+TEST(FpgaLoader, AConfigurationWithoutTheKeyMeansTheBuiltInFile) {
+    REQUIRE_MOCK_ENVIRONMENT();
+    ConfiguredLoader bench;
+    ASSERT_TRUE(bench.config.DeleteEntry("/FPGA/rbfFilePath"));
     EXPECT_EQ(bench.Configure(nullptr), -1);
-    EXPECT_EQ(bench.err, missing);
-    wxConfigBase::Set(nullptr);
+    EXPECT_EQ(bench.err, kMissing);
+}
 
+TEST(FpgaLoader, AMissingDeviceIsMinus1AndSaysWhich) {
+    REQUIRE_MOCK_ENVIRONMENT();
+    LoaderBench bench;
     EXPECT_EQ(Printed([&] { EXPECT_EQ(bench.fpga.Configure("/dev/none", "/x.rbf"), -1); }),
               "FPGA: Use RBF file: /x.rbf\n***** FPGA::Configure: Open /dev/none failed!\n");
+}
+
+// Thirty loads that succeed or fail in different places leave no descriptor
+// behind. The emulation closes its side of a connection when it gets round
+// to it (and keeps one from the first request on): a leak shows as ten.
+TEST(FpgaLoader, LoadsLeaveNoDescriptorBehind) {
+    REQUIRE_MOCK_ENVIRONMENT();
+    LoaderBench bench;
+    const std::string rbf = WriteBitstream(bench.dir, "c.rbf", 1100);
     const auto open = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), {}); };
+    EXPECT_EQ(bench.Configure(rbf.c_str()), 0);
     const auto before = open();
     for (int i = 0; i < 10; ++i) {
         EXPECT_EQ(bench.Configure(rbf.c_str()), 0);
@@ -204,7 +222,6 @@ TEST(FpgaLoader, FileNameDeviceAndDescriptors) {
     }
     EXPECT_LE(open(), before + 2);
 }
-
 
 // A given bitstream path is used as the bytes it is, whatever the locale can
 // convert: here a Latin-1 byte under the "C" locale.

@@ -29,13 +29,22 @@ TEST(Txsim, DiagnosticTalksToTheConfiguredBoardAndEveryExchangeIsLogged) {
         "board->host M_GET_INFO id=2 ack=1 ver=10 len=88 checksum=bad(0x0519, want 0x0518)"}));
 }
 
-TEST(Txsim, ExitStatusNodesAndBadOptions) {
+TEST(Txsim, ACommandKilledByASignalGives128PlusTheSignal) {
     EXPECT_EQ(Txsim({"--", "/bin/sh", "-c", "kill -TERM $$"}).status, 128 + SIGTERM);
+}
+
+TEST(Txsim, ACommandThatCannotRunGives127) {
     EXPECT_EQ(Txsim({"--", "/nonexistent/command"}).status, 127);
+}
+
+TEST(Txsim, NoGpioLeavesOutTheNodeAndReadyNoReadsAsZero) {
     const std::string sysfsReady = "cat /sys/devices/platform/skarvik-gpio/spi0_int/value";
     EXPECT_EQ(Txsim({"--no-gpio", "--ready", "no", "--", "/bin/sh", "-c",
                      "test -e /dev/fpga_config.0 || " + sysfsReady}).out, "0\n");
-    // Refused before anything runs: status 2, one line on stderr.
+}
+
+// Refused before anything runs: status 2, one line on stderr.
+TEST(Txsim, BadOptionsAreRefusedWithStatus2AndOneLine) {
     const std::pair<std::vector<std::string>, std::string> refused[] = {
         {{"--fail-ioctl-from", "x"},
          "bad value 'x' for --fail-ioctl-from: give a number from 1 to 2147483647"},
@@ -47,14 +56,6 @@ TEST(Txsim, ExitStatusNodesAndBadOptions) {
         {{"-xh"}, "unknown option -x (see --help)"},
         {{"--log"}, "option --log needs a value before --, which ends the options"},
     };
-    // Its own failures are 125 with a message, also without a temporary directory.
-    const ProgramRun noTemp =
-        RunProgram({SIM_TXSIM, "--", "/bin/true"}, "", 0, nullptr, nullptr, {"TMPDIR=/nonexistent"});
-    EXPECT_EQ(std::tie(noTemp.status, noTemp.err),
-              std::tuple(125, "txsim: cannot create a directory in /nonexistent (TMPDIR): No such "
-                              "file or directory\n"));
-    // The command gets the standard descriptors and none of the testbed's.
-    EXPECT_EQ(Txsim({"--", "/bin/sh", "-c", "ls -l /proc/$$/fd | grep -c ptmx"}).out, "0\n");
     for (auto [argv, message] : refused) {
         argv.insert(argv.end(), {"--", "/bin/echo", "ran"});
         const ProgramRun run = Txsim(argv);
@@ -63,12 +64,26 @@ TEST(Txsim, ExitStatusNodesAndBadOptions) {
     }
 }
 
-TEST(Txsim, SignalsReachTheCommandAndADeadTxsimLeavesNothingBehind) {
-    // SIGINT sent to txsim alone is passed on: the command does not sleep its 10 s.
+TEST(Txsim, ItsOwnFailureIs125WithAMessage) {
+    const ProgramRun noTemp =
+        RunProgram({SIM_TXSIM, "--", "/bin/true"}, "", 0, nullptr, nullptr, {"TMPDIR=/nonexistent"});
+    EXPECT_EQ(std::tie(noTemp.status, noTemp.err),
+              std::tuple(125, "txsim: cannot create a directory in /nonexistent (TMPDIR): No such "
+                              "file or directory\n"));
+}
+
+TEST(Txsim, TheCommandGetsNoneOfTheTestbedsDescriptors) {
+    EXPECT_EQ(Txsim({"--", "/bin/sh", "-c", "ls -l /proc/$$/fd | grep -c ptmx"}).out, "0\n");
+}
+
+// SIGINT sent to txsim alone is passed on: the command does not sleep its 10 s.
+TEST(Txsim, SigintReachesTheCommand) {
     auto interrupt = [](pid_t pid) { usleep(300000), kill(pid, SIGINT); };
     EXPECT_EQ(Txsim({"--", "/bin/sleep", "10"}, interrupt).status, 128 + SIGINT);
+}
 
-    // Killed outright, txsim takes the command with it and its nodes vanish.
+// Killed outright, txsim takes the command with it and its nodes vanish.
+TEST(Txsim, AKilledTxsimLeavesNothingBehind) {
     static const ScratchDir dir;
     static const std::string marker = dir / "command";
     auto killWhenStarted = [](pid_t pid) {

@@ -57,11 +57,16 @@ TEST(Tool, OptionsAndTheOperatorsAnswerDecide) {
 }
 
 // --version and --help answer at once: no exchange, no question.
-TEST(Tool, VersionAndLongHelpDoNotTouchTheLink) {
+TEST(Tool, VersionAnswersWithoutTouchingTheLink) {
     Bench bench;
     const ProgramRun version = RunProgram({TXBOOTLOAD_PATH, "--version"});
     EXPECT_EQ(std::tie(version.status, version.out, version.err),
               std::tuple(0, "txbootload " SKARVIK_TEST_VERSION "\n", ""));
+    EXPECT_EQ(bench.board.ExchangeCount(), 0);
+}
+
+TEST(Tool, LongHelpAnswersWithoutTouchingTheLink) {
+    Bench bench;
     const ProgramRun help = RunProgram({TXBOOTLOAD_PATH, "-Y", "--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_TRUE(help.out.starts_with(kUsage)) << help.out;

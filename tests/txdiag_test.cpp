@@ -9,8 +9,15 @@ namespace {
 
 const std::string kSpeed = "TXspi speed=800000\n";
 
-// `txsim SIM -- txdiag ARGS` (SIM and ARGS: words separated by blanks); `err` is a part of
-// standard error.
+// `txsim SIM -- txdiag ARGS` (SIM and ARGS: words separated by blanks).
+ProgramRun Txdiag(const std::string& sim, const std::string& args) {
+    std::vector<std::string> argv = {SIM_TXSIM};
+    std::istringstream words(sim + " -- " TXDIAG_PATH " " + args);
+    for (std::string word; words >> word;) argv.push_back(word);
+    return RunProgram(argv);
+}
+
+// `err` is a part of standard error.
 TEST(TxdiagTest, CommandsUnderTxsim) {
     const struct { std::string sim, args; int status; std::string out, err; } cases[] = {
         {"", "info", 0, kSpeed + "software number 1020, fast timing\n", "SNR:    TX0412-0077\n"},
@@ -49,32 +56,22 @@ TEST(TxdiagTest, CommandsUnderTxsim) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.sim + " / " + c.args);
-        std::vector<std::string> argv = {SIM_TXSIM};
-        std::istringstream words(c.sim + " -- " TXDIAG_PATH " " + c.args);
-        for (std::string word; words >> word;) argv.push_back(word);
-        const ProgramRun run = RunProgram(argv);
+        const ProgramRun run = Txdiag(c.sim, c.args);
         EXPECT_EQ(std::tie(run.status, run.out), std::tie(c.status, c.out));
         EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
     }
 }
 
-}  // namespace
-
-namespace {
-
 // The result object is the last line of standard output; the library's own
 // lines come before it.
 nlohmann::json JsonResult(const std::string& sim, const std::string& args, int status) {
-    std::vector<std::string> argv = {SIM_TXSIM};
-    std::istringstream words(sim + " -- " TXDIAG_PATH " --json " + args);
-    for (std::string word; words >> word;) argv.push_back(word);
-    const ProgramRun run = RunProgram(argv);
+    const ProgramRun run = Txdiag(sim, "--json " + args);
     EXPECT_EQ(run.status, status) << run.err;
     const size_t last = run.out.rfind('\n', run.out.size() - 2);
     return nlohmann::json::parse(run.out.substr(last == std::string::npos ? 0 : last + 1));
 }
 
-TEST(TxdiagJson, ResultsAreOneObjectWithTheValuesAndWhatFailed) {
+TEST(TxdiagJson, AResultIsOneObjectWithTheIdentityAndTheDecodedValues) {
     const nlohmann::json faults = JsonResult("--fault-word 0x01000020 --product \xC3\x9C", "faults", 0);
     EXPECT_EQ(faults["command"], "faults");
     EXPECT_EQ(faults["ok"], true);
@@ -85,7 +82,9 @@ TEST(TxdiagJson, ResultsAreOneObjectWithTheValuesAndWhatFailed) {
     EXPECT_EQ(faults["fault_word"]["bits"][1]["name"], "Working point valid");
     EXPECT_EQ(faults["steps"].size(), 3u);
     EXPECT_FALSE(faults.contains("error"));
+}
 
+TEST(TxdiagJson, AFailedResultNamesWhatFailedBesideTheValuesRead) {
     const nlohmann::json values = JsonResult("--channel 4=12.5/-255 --bad-checksum 4", "values", 1);
     EXPECT_EQ(values["ok"], false);
     EXPECT_EQ(values["error"], "no reading from channel(s) 1");
@@ -93,8 +92,9 @@ TEST(TxdiagJson, ResultsAreOneObjectWithTheValuesAndWhatFailed) {
     EXPECT_EQ(values["channels"][2]["name"], "V5_CHANNEL_ANALOGUE_USB");
     EXPECT_EQ(values["channels"][2]["raw"], -255);
     EXPECT_EQ(values["channels"][2]["value"], 12.5);
+}
 
-    // A Latin-1 serial number comes out as valid JSON.
+TEST(TxdiagJson, ALatin1SerialNumberComesOutAsValidJson) {
     const nlohmann::json status = JsonResult("--serial \xE9t\xE9 --status cg_range=3", "status", 0);
     EXPECT_EQ(status["identity"]["serial_number"], "\xC3\xA9t\xC3\xA9");
     EXPECT_EQ(status["status"]["cg_range"], 3);
