@@ -10,20 +10,20 @@ public:
     UniqueFd() = default;
     // Takes ownership of `descriptor`; a negative value means "no descriptor".
     explicit UniqueFd(int descriptor) : fd(descriptor) {}
-    ~UniqueFd() { reset(); }
+    ~UniqueFd() { Reset(); }
 
     UniqueFd(const UniqueFd&) = delete;
     UniqueFd& operator=(const UniqueFd&) = delete;
     UniqueFd(UniqueFd&& other) noexcept : fd(std::exchange(other.fd, -1)) {}
     UniqueFd& operator=(UniqueFd&& other) noexcept {
-        if (this != &other) reset(std::exchange(other.fd, -1));
+        if (this != &other) Reset(std::exchange(other.fd, -1));
         return *this;
     }
 
-    int get() const { return fd; }
-    bool valid() const { return fd >= 0; }
+    int Get() const { return fd; }
+    bool Valid() const { return fd >= 0; }
     // Closes the descriptor held, if any, and takes `descriptor` instead.
-    void reset(int descriptor = -1) {
+    void Reset(int descriptor = -1) {
         if (fd >= 0) ::close(fd);
         fd = descriptor;
     }

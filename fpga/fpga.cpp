@@ -129,12 +129,12 @@ int FPGA::Configure(const char* devicePath, const char* rbfPath) {
         nameText = configuredName.data() != nullptr ? configuredName.data() : "";
     }
     UniqueFd rbf(::open(nameText, O_RDONLY | O_CLOEXEC));
-    if (!rbf.valid()) {
+    if (!rbf.Valid()) {
         fprintf(stderr, "*****FPGA: Can't open RBF file %s\n", nameText);
         return -1;  // the device closes itself
     }
 
-    const int result = downloadBitstream(device, rbf.get(), *clockInUse);
+    const int result = downloadBitstream(device, rbf.Get(), *clockInUse);
     if (result < 0) {
         fprintf(stderr, "******FPGA config failed. Error code = %d\n", result);
     } else {

@@ -14,7 +14,7 @@ constexpr size_t kPinPathSize = 128;
 
 UniqueFd OpenOrComplain(const char* path, int flags) {
     UniqueFd fd(::open(path, flags));
-    if (!fd.valid()) printf("sysfs: Can not open %s\n", path);
+    if (!fd.Valid()) printf("sysfs: Can not open %s\n", path);
     return fd;
 }
 
@@ -29,8 +29,8 @@ bool PinPath(const char* pin, char (&path)[kPinPathSize]) {
 int sysfsReadText(const char* path, char* buffer, size_t size) {
     if (size == 0) return -1;
     UniqueFd fd = OpenOrComplain(path, O_RDONLY);
-    if (!fd.valid()) return -1;
-    ssize_t count = ::read(fd.get(), buffer, size - 1);
+    if (!fd.Valid()) return -1;
+    ssize_t count = ::read(fd.Get(), buffer, size - 1);
     if (count < 0) return -1;
     buffer[count] = '\0';
     return static_cast<int>(count);
@@ -50,8 +50,8 @@ int sysfsReadInt(const char* path) {
 
 int sysfsWriteText(const char* path, const char* bytes, size_t length) {
     UniqueFd fd = OpenOrComplain(path, O_WRONLY);
-    if (!fd.valid()) return -1;
-    ssize_t count = ::write(fd.get(), bytes, length);
+    if (!fd.Valid()) return -1;
+    ssize_t count = ::write(fd.Get(), bytes, length);
     return count >= 0 && static_cast<size_t>(count) == length ? 0 : -1;
 }
 

@@ -32,9 +32,9 @@ NodeFaults& State() {
 
 void AppendLine(const std::string& path, const std::string& line) {
     UniqueFd log(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
-    if (!log.valid()) return;
+    if (!log.Valid()) return;
     // One write per line: the command's process appends to the same file.
-    ssize_t written = ::write(log.get(), line.data(), line.size());
+    ssize_t written = ::write(log.Get(), line.data(), line.size());
     (void)written;
 }
 

@@ -88,16 +88,16 @@ TEST(CallFault, FailsOnlyTheChosenIoctlOfTheChosenNode) {
     ASSERT_TRUE(testbed.AddSpidev(board)) << testbed.LastError();
 
     UniqueFd fd(open(kSpidevPath, O_RDWR));
-    ASSERT_TRUE(fd.valid());
+    ASSERT_TRUE(fd.Valid());
     uint8_t mode = 1;
-    EXPECT_EQ(ioctl(fd.get(), SPI_IOC_WR_MODE, &mode), 0);
+    EXPECT_EQ(ioctl(fd.Get(), SPI_IOC_WR_MODE, &mode), 0);
     mode = 0;
     errno = 0;
-    EXPECT_EQ(ioctl(fd.get(), SPI_IOC_RD_MODE, &mode), -1);
+    EXPECT_EQ(ioctl(fd.Get(), SPI_IOC_RD_MODE, &mode), -1);
     EXPECT_EQ(errno, EAGAIN);
-    EXPECT_EQ(ioctl(fd.get(), SPI_IOC_RD_MODE, &mode), 0);
+    EXPECT_EQ(ioctl(fd.Get(), SPI_IOC_RD_MODE, &mode), 0);
     EXPECT_EQ(mode, 1);
-    EXPECT_EQ(Transfer(fd.get(), 8), 8);
+    EXPECT_EQ(Transfer(fd.Get(), 8), 8);
     EXPECT_EQ(sim::ReadFile(dir / "calls"),
               "/dev/spidev0.1 ioctl 1 -\n/dev/spidev0.1 ioctl 2 -\n"
               "/dev/spidev0.1 ioctl 3 -\n/dev/spidev0.1 ioctl 4 bytes\n");
@@ -111,8 +111,8 @@ TEST(CallFault, ShortensTheChosenTransferByOneByte) {
     sim::Testbed testbed;
     ASSERT_TRUE(testbed.AddSpidev(board)) << testbed.LastError();
     UniqueFd fd(open(kSpidevPath, O_RDWR));
-    EXPECT_EQ(Transfer(fd.get(), 88), 87);
-    EXPECT_EQ(Transfer(fd.get(), 88), 88);
+    EXPECT_EQ(Transfer(fd.Get(), 88), 87);
+    EXPECT_EQ(Transfer(fd.Get(), 88), 88);
 }
 
 TEST(CallFault, ShortensTheChosenWriteByOneByte) {
@@ -124,7 +124,7 @@ TEST(CallFault, ShortensTheChosenWriteByOneByte) {
     ASSERT_TRUE(testbed.AddGpioDevice(gpio)) << testbed.LastError();
     UniqueFd fd(open(kGpioDevicePath, O_RDWR));
     const uint8_t bytes[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
-    EXPECT_EQ(write(fd.get(), bytes, sizeof bytes), 9);
+    EXPECT_EQ(write(fd.Get(), bytes, sizeof bytes), 9);
     EXPECT_EQ(gpio.Bitstream(), Bytes(bytes, bytes + 9));
 }
 
