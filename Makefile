@@ -80,10 +80,11 @@ memcheck: build
 	./scripts/install-deps memcheck
 	./scripts/memcheck $(BUILD)
 
-# libFuzzer targets: each runs SECONDS seconds, then its regression corpus.
+# libFuzzer targets: each runs SECONDS seconds (or until RUNS inputs, when
+# given), then its regression corpus; TARGETS="exchange gpio" picks targets.
 fuzz:
 	./scripts/install-deps fuzz
-	./scripts/fuzz $(FUZZ_BUILD) $(SECONDS)
+	RUNS="$(RUNS)" TARGETS="$(TARGETS)" ./scripts/fuzz $(FUZZ_BUILD) $(SECONDS)
 
 # Only the regression corpora (what CI runs).
 fuzz-regression:
