@@ -1,5 +1,6 @@
 // What the command-line programs share: the number parser of every command
-// line and the JSON writer of txdiag --json, read back by a JSON parser.
+// line and the JSON writer of txdiag --json, read back by a JSON parser (texts of
+// the board in Latin-1 and UTF-8: txdiag_test).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -26,8 +27,6 @@ TEST(JsonWriter, ItsTextParsesBackToWhatWasWritten) {
     cli::JsonWriter json;
     json.BeginObject()
         .Key("text").String("quote \" backslash \\ tab \t nul")
-        .Key("latin1").String("\xE9t\xE9")
-        .Key("utf8").String("\xC3\x9C" "ber \xE2\x82\xAC")
         .Key("overlong").String("\xC0\xAF")
         .Key("numbers").BeginArray().Int(-5).UInt(4294967295u).Double(0.25).EndArray()
         .Key("nan").Double(std::nan(""))
@@ -36,8 +35,6 @@ TEST(JsonWriter, ItsTextParsesBackToWhatWasWritten) {
         .EndObject();
     const nlohmann::json parsed = nlohmann::json::parse(json.Text());
     EXPECT_EQ(parsed["text"], "quote \" backslash \\ tab \t nul");
-    EXPECT_EQ(parsed["latin1"], "\xC3\xA9t\xC3\xA9");
-    EXPECT_EQ(parsed["utf8"], "\xC3\x9C" "ber \xE2\x82\xAC");
     EXPECT_EQ(parsed["overlong"], "\xC3\x80\xC2\xAF");
     EXPECT_EQ(parsed["numbers"], nlohmann::json::parse("[-5, 4294967295, 0.25]"));
     EXPECT_TRUE(parsed["nan"].is_null());

@@ -19,21 +19,14 @@ TEST(Txsim, DiagnosticTalksToTheConfiguredBoardAndEveryExchangeIsLogged) {
                                   "--bad-checksum", "2", "--log", dir / "log", "--", TXDIAG_PATH,
                                   "info"});
     EXPECT_EQ(run.status, 1);
-    std::vector<std::string> lines;
-    std::istringstream log(sim::ReadFile(dir / "log"));
-    for (std::string line; std::getline(log, line);) lines.push_back(line.substr(12));  // no time
-    EXPECT_EQ(lines, (std::vector<std::string>{
-        "host->board M_REQ_INFO id=1 ack=0 ver=5 len=8 xfer=88 checksum=ok",
-        "board->host M_NULL id=1 ack=0 ver=10 len=8 checksum=ok",
-        "host->board M_NULL id=2 ack=1 ver=5 len=8 xfer=88 checksum=ok",
-        "board->host M_GET_INFO id=2 ack=1 ver=10 len=88 checksum=bad(0x0519, want 0x0518)"}));
+    // The line format is the frame log's own; here: four exchanges, the options applied.
+    const std::string log = sim::ReadFile(dir / "log");
+    EXPECT_EQ(std::ranges::count(log, '\n'), 4) << log;
+    EXPECT_NE(log.find("board->host M_GET_INFO id=2 ack=1 ver=10 len=88 checksum=bad("), std::string::npos) << log;
 }
 
-TEST(Txsim, ACommandKilledByASignalGives128PlusTheSignal) {
+TEST(Txsim, TheCommandsEndIsItsStatus) {
     EXPECT_EQ(Txsim({"--", "/bin/sh", "-c", "kill -TERM $$"}).status, 128 + SIGTERM);
-}
-
-TEST(Txsim, ACommandThatCannotRunGives127) {
     EXPECT_EQ(Txsim({"--", "/nonexistent/command"}).status, 127);
 }
 

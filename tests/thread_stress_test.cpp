@@ -14,6 +14,12 @@ namespace {
 
 constexpr int kThreads = 16;
 
+size_t Count(const std::string& text, const std::string& what) {
+    size_t count = 0;
+    for (size_t at = 0; (at = text.find(what, at)) != std::string::npos; ++at) ++count;
+    return count;
+}
+
 // Twelve threads set bits of seven registers while four read every register
 // into the shadow, dump it, read the inputs and scan the keys. The readers
 // that use primitives hold the object's mutex, as callers must. Afterwards
@@ -75,12 +81,8 @@ TEST(ThreadStress, RegisterSettersWithReadsDumpsAndInputs) {
     for (int index : std::initializer_list<int>{8, FPGA_REG_DCDC_CTRL, FPGA_REG_CLK_DIV, FPGA_REG_ADC_CTRL,
                       FPGA_REG_ADC_ENL, FPGA_REG_ADC_ENH, 28})
         EXPECT_EQ(shadow[index], held[index]) << "register " << index;
-    size_t dumps = 0, lines = 0;
-    for (size_t at = 0; (at = printed.find("FPGA_REG_FPGA_CTRL   = ", at)) != std::string::npos; ++at)
-        ++dumps;
-    for (size_t at = 0; (at = printed.find("FPGA_REG_", at)) != std::string::npos; ++at) ++lines;
-    EXPECT_EQ(dumps, size_t{kRounds});
-    EXPECT_EQ(lines, size_t{kRounds} * 16);
+    EXPECT_EQ(Count(printed, "FPGA_REG_FPGA_CTRL   = "), size_t{kRounds});
+    EXPECT_EQ(Count(printed, "FPGA_REG_"), size_t{kRounds} * 16);
 }
 
 // Each thread makes devices under its own name and under one name all of
@@ -106,11 +108,8 @@ TEST(ThreadStress, RegistryCreatedSearchedListedAndDestroyed) {
     });
     EXPECT_EQ(Printed(Device::ListDevices), "DEVICES:\nDEVICES END");
     // Every listing came out whole: a heading and an end for each of the 96.
-    size_t headings = 0, ends = 0;
-    for (size_t at = 0; (at = printed.find("DEVICES:\n", at)) != std::string::npos; ++at) ++headings;
-    for (size_t at = 0; (at = printed.find("DEVICES END", at)) != std::string::npos; ++at) ++ends;
-    EXPECT_EQ(headings, size_t{kThreads} * 6);
-    EXPECT_EQ(ends, size_t{kThreads} * 6);
+    EXPECT_EQ(Count(printed, "DEVICES:\n"), size_t{kThreads} * 6);
+    EXPECT_EQ(Count(printed, "DEVICES END"), size_t{kThreads} * 6);
 }
 
 // Timers on the real clock, one lap timer and one event timeline per

