@@ -15,14 +15,14 @@ ProgramRun Txsim(std::vector<std::string> args, void (*whileRunning)(pid_t) = nu
 // Numbers are decimal, also with a leading zero. The reply to request 1 fails its checksum.
 TEST(Txsim, DiagnosticTalksToTheConfiguredBoardAndEveryExchangeIsLogged) {
     ScratchDir dir;
-    const ProgramRun run = Txsim({"--serial", "SN-42", "--protocol-version", "010",
-                                  "--bad-checksum", "2", "--log", dir / "log", "--", TXDIAG_PATH,
-                                  "info"});
+    const ProgramRun run = Txsim({"--protocol-version", "010", "--bad-checksum", "2", "--log",
+                                  dir / "log", "--", TXDIAG_PATH, "info"});
     EXPECT_EQ(run.status, 1);
     // The line format is the frame log's own; here: four exchanges, the options applied.
     const std::string log = sim::ReadFile(dir / "log");
     EXPECT_EQ(std::ranges::count(log, '\n'), 4) << log;
-    EXPECT_NE(log.find("board->host M_GET_INFO id=2 ack=1 ver=10 len=88 checksum=bad("), std::string::npos) << log;
+    EXPECT_NE(log.find("board->host M_GET_INFO id=2 ack=1 ver=10 len=88 checksum=bad("),
+              std::string::npos) << log;
 }
 
 TEST(Txsim, TheCommandsEndIsItsStatus) {

@@ -17,7 +17,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iterator>
 #include <sstream>
 #include <string>
@@ -126,6 +128,22 @@ struct ScratchDir {
     std::string path;
 };
 
+// A fault of the sweep (TXSIM_FAIL_CALL, none for null) and its call log
+// (TXSIM_CALL_LOG) in the environment while a testbed reads them; afterwards
+// LD_PRELOAD, which the testbed extends, as it was.
+struct SweepSetting {
+    explicit SweepSetting(const char* fault, const std::string& log = "") {
+        if (fault != nullptr) setenv("TXSIM_FAIL_CALL", fault, 1);
+        if (!log.empty()) setenv("TXSIM_CALL_LOG", log.c_str(), 1);
+    }
+    ~SweepSetting() {
+        unsetenv("TXSIM_FAIL_CALL");
+        unsetenv("TXSIM_CALL_LOG");
+        saved.empty() ? unsetenv("LD_PRELOAD") : setenv("LD_PRELOAD", saved.c_str(), 1);
+    }
+    const std::string saved = std::getenv("LD_PRELOAD") ? std::getenv("LD_PRELOAD") : "";
+};
+
 struct ProgramRun {
     int status = -1;  // exit status, 128 + N when killed by signal N
     std::string out, err;
@@ -152,10 +170,7 @@ inline ProgramRun RunProgram(std::vector<std::string> argv, const std::string& i
     argv.insert(argv.begin(), emulator.begin(), emulator.end());  // argv[0]: always one of ours
     ScratchDir dir;
     const std::string in = dir / "in", out = dir / "out", err = dir / "err";
-    if (FILE* f = std::fopen(in.c_str(), "w")) {
-        std::fputs(input.c_str(), f);
-        std::fclose(f);
-    }
+    std::ofstream(in) << input;
     std::vector<char*> args(argv.size() + 1);  // ends with a null pointer
     std::ranges::transform(argv, args.begin(), [](std::string& a) { return a.data(); });
     const pid_t pid = fork();
