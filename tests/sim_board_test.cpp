@@ -25,7 +25,7 @@ TEST(Txsim, DiagnosticTalksToTheConfiguredBoardAndEveryExchangeIsLogged) {
               std::string::npos) << log;
 }
 
-TEST(Txsim, TheCommandsEndIsItsStatus) {
+TEST(Txsim, ACommandsSignalOrFailureToRunIsTheStatus) {
     EXPECT_EQ(Txsim({"--", "/bin/sh", "-c", "kill -TERM $$"}).status, 128 + SIGTERM);
     EXPECT_EQ(Txsim({"--", "/nonexistent/command"}).status, 127);
 }

@@ -21,10 +21,10 @@ size_t Count(const std::string& text, const std::string& what) {
 
 // Twelve threads, two on each setter, set bits of five registers (every setter
 // of the plain kind locks and updates alike: three stand for them) while four
-// read every register into the shadow, dump it, read the inputs and scan the keys. The readers
-// that use primitives hold the object's mutex, as callers must. Afterwards
-// the shadow holds what the FPGA holds in every register the setters own,
-// and every dump came out whole.
+// read every register into the shadow, dump it, read the inputs and scan the
+// keys. The readers that use primitives hold the object's mutex, as callers
+// must. Afterwards the shadow holds what the FPGA holds in every register the
+// setters own, and every dump came out whole.
 TEST(ThreadStress, RegisterSettersWithReadsDumpsAndInputs) {
     REQUIRE_MOCK_ENVIRONMENT();
     sim::FpgaRegisterModel fpga;
