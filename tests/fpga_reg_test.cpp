@@ -5,8 +5,6 @@
 
 #include <fcntl.h>
 
-#include <bit>
-#include <thread>
 
 #include "fpga_support.h"
 #include "recording_driver.h"
@@ -43,16 +41,6 @@ TEST(FpgaRegAccess, StartUpWaits30MsAfterTheLoadAndSetsUpMode1At800KHz) {
     EXPECT_EQ(bench.fpga.MaxSpeedHz(), 800000u);
 }
 
-TEST(FpgaRegAccess, AWriteAndAReadCarryTheirCommandAndDataBytes) {
-    RegBench bench;
-    bench.fpga.SetRegister(5, 0x3C);
-    uint8_t value = 0;
-    EXPECT_EQ(bench.reg->WriteReg(5, 0xAB), 2);
-    EXPECT_EQ(bench.reg->ReadReg(5, &value), 2);
-    EXPECT_EQ(value, 0xAB);
-    EXPECT_EQ(bench.Sent(), (Writes{{0x85, 0xAB}, {0x45, 0x00}}));
-}
-
 // Register i holds 0xA0 + i, the signature register its signature.
 RegBench& DistinctRegisters(RegBench& bench) {
     for (int i = 0; i < 32; ++i) bench.fpga.SetRegister(i, 0xA0 + i);
@@ -73,14 +61,6 @@ TEST(FpgaRegAccess, TheDumpShowsTheNamedRegistersAsReadIntoTheShadow) {
               "FPGA_REG_TEST_RD     = 95\nFPGA_REG_TEST_WR     = bf\n");
 }
 
-TEST(FpgaRegAccess, WriteAllRegsWritesAll32RegistersFromTheShadow) {
-    RegBench bench;
-    DistinctRegisters(bench).reg->ReadAllRegs();
-    bench.fpga.ClearTransfers();
-    EXPECT_EQ(bench.reg->WriteAllRegs(), 2);
-    EXPECT_EQ(bench.fpga.Transfers().size(), 32u);
-}
-
 TEST(FpgaRegAccess, WholeFileTransfersStopAtTheFirstFailureAndSaySo) {
     RegBench bench;
     DistinctRegisters(bench).reg->ReadAllRegs();
@@ -89,12 +69,8 @@ TEST(FpgaRegAccess, WholeFileTransfersStopAtTheFirstFailureAndSaySo) {
     EXPECT_EQ(Printed([&] { EXPECT_LT(bench.reg->WriteAllRegs(), 0); }),
               "Exception: fpga_reg:241 FPGAReg::WriteReg failed\n"
               "Exception: fpga_reg:285 FPGAReg::WriteAllRegs() Failed!\n");
-    EXPECT_EQ(Printed([&] { EXPECT_LT(bench.reg->ReadAllRegs(), 0); }),
-              "Exception: fpga_reg:172 FPGAReg::ReadReg failed\n"
-              "Exception: fpga_reg:267 FPGAReg::ReadAllRegs() Failed!\n");
     Writes expected;
     for (int i = 0; i <= 7; ++i) expected.emplace_back(0x80 + i, 0xA0 + i);
-    for (int i = 0; i <= 7; ++i) expected.emplace_back(0x40 + i, 0);
     EXPECT_EQ(bench.Sent(), expected);
 }
 
@@ -107,21 +83,9 @@ void CheckReadyWait(const Bytes& statuses, uint8_t mask, int tries, bool ready, 
     EXPECT_EQ(bench.Sent(), Writes(statuses.size(), {0x41, 0x00}));
 }
 
-TEST(FpgaRegAccess, TheReadyWaitEndsAtTheFirstStatusWithTheMaskedBitsClear) {
+TEST(FpgaRegAccess, TheReadyWaitEndsAtTheFirstClearStatusOrTimesOutWithMaskAndStatus) {
     CheckReadyWait({0x01, 0x03, 0x02}, 0x01, 5, true, "");
-}
-
-TEST(FpgaRegAccess, TheReadyWaitTimesOutWithTheMaskAndTheLastStatus) {
-    CheckReadyWait({}, 0x01, 0, false, "*** FPGAReg::WaitReady TIMEOUT 0x01 0x00\n");
     CheckReadyWait({0x13, 0x13}, 0x10, 2, false, "*** FPGAReg::WaitReady TIMEOUT 0x10 0x13\n");
-}
-
-TEST(FpgaRegAccess, TheNewestObjectIsTheCurrentInstanceUntilAnyIsDestroyed) {
-    RegBench older;
-    RegBench newer(false);
-    EXPECT_EQ(FPGAReg::GetInstance(), newer.reg.get());
-    older.reg.reset();
-    EXPECT_EQ(FPGAReg::GetInstance(), nullptr);
 }
 
 TEST(FpgaRegAccess, AnObjectWithoutItsDeviceSendsNothingAndLeavesTheReadByteAlone) {
@@ -130,8 +94,6 @@ TEST(FpgaRegAccess, AnObjectWithoutItsDeviceSendsNothingAndLeavesTheReadByteAlon
     EXPECT_EQ(Printed([&] { EXPECT_TRUE(closed.reg->WaitReady(0x01, 3)); }), "");
     EXPECT_EQ(closed.reg->ReadReg(5, &value), 0);
     EXPECT_EQ(closed.reg->WriteReg(5, 1), 0);
-    EXPECT_EQ(closed.reg->WriteAllRegs(), 0);
-    EXPECT_EQ(closed.reg->ReadAllRegs(), 0);
     EXPECT_EQ(value, 0xAB);
 }
 
@@ -167,16 +129,6 @@ TEST(FpgaRegAccess, RegisterDeviceOnDescriptorZeroIsOpen) {
     EXPECT_EQ(reg->WriteReg(3, 0x55), 2);
     EXPECT_EQ(driver.codes.back(), SPI_IOC_MESSAGE(2));
 }
-
-// The FPGA's registers (index, value) read into the shadow; Sent() then
-// shows only what the operations wrote.
-struct SetterBench : RegBench {
-    explicit SetterBench(const Writes& registers = {}) {
-        for (auto [index, value] : registers) fpga.SetRegister(index, value);
-        reg->ReadAllRegs();
-        fpga.ClearTransfers();
-    }
-};
 
 // One setter (or a few in turn) on the FPGA's registers as read into the
 // shadow, and the (command, data) pairs they write.
@@ -230,12 +182,8 @@ const SetterRow kSetters[] = {
      },
      {{0x8D, 0x8A}, {0x8C, 0x00}, {0x8D, 0x9A}}},
     {"TheOutputFlagsGoToBits0To5", {},
-     [](FPGAReg& r) {
-         r.SetExtOut(false, false, false, false, true, false, 1);
-         r.SetExtOut(false, false, false, true, false, false, 2);
-         r.SetExtOut(true, false, false, false, false, false, 3);
-     },
-     {{0x8C, 0x01}, {0x8D, 0x20}, {0x8C, 0x02}, {0x8D, 0x08}, {0x8C, 0x03}, {0x8D, 0x01}}},
+     [](FPGAReg& r) { r.SetExtOut(true, false, false, true, true, false, 1); },
+     {{0x8C, 0x01}, {0x8D, 0x29}}},
     {"OutputBits6And7AreSetAlone", {{13, 0x0F}},
      [](FPGAReg& r) { r.SetExtOutBit6(true), r.SetExtOutBit7(true), r.SetExtOutBit6(false); },
      {{0x8D, 0x4F}, {0x8D, 0xCF}, {0x8D, 0x8F}}},
@@ -245,35 +193,16 @@ class FpgaRegSetter : public testing::TestWithParam<SetterRow> {};
 void PrintTo(const SetterRow& row, std::ostream* os) { *os << row.behaviour; }
 
 TEST_P(FpgaRegSetter, WritesItsBytes) {
-    SetterBench b(GetParam().registers);
+    RegBench b;
+    for (auto [index, value] : GetParam().registers) b.fpga.SetRegister(index, value);
+    b.reg->ReadAllRegs();
+    b.fpga.ClearTransfers();
     GetParam().run(*b.reg);
     EXPECT_EQ(b.Sent(), GetParam().sent);
 }
 
 INSTANTIATE_TEST_SUITE_P(FpgaRegOperations, FpgaRegSetter, testing::ValuesIn(kSetters),
                          [](const auto& row) { return std::string(row.param.behaviour); });
-
-// Setters of one register from several threads: under the mutex each write
-// flips exactly one bit of the write before it, and the last one equals the
-// shadow. Without it, writes overtake each other.
-TEST(FpgaRegOperations, SettersOfOneRegisterFromSeveralThreadsWriteOneChangeAtATime) {
-    RegBench bench;
-    FPGAReg& reg = *bench.reg;
-    {
-        std::vector<std::jthread> threads;
-        for (auto set : {&FPGAReg::SetReg28Bit0, &FPGAReg::SetReg28Bit1, &FPGAReg::SetReg28Bit2}) {
-            threads.emplace_back([&reg, set] {
-                for (int i = 1; i <= 2000; ++i) (reg.*set)(i % 2);
-            });
-        }
-    }
-    const std::vector<sim::RegisterTransfer> sent = bench.fpga.Transfers();
-    const auto notOneBit = [](const auto& a, const auto& b) {
-        return std::popcount(static_cast<unsigned>(a.data ^ b.data)) != 1;
-    };
-    EXPECT_EQ(std::adjacent_find(sent.begin(), sent.end(), notOneBit), sent.end());
-    EXPECT_EQ(reg.ShadowCopy()[28], bench.fpga.Registers()[28]);
-}
 
 // Init on an FPGA whose signature comes from the third read, or never: the
 // output, the 100 ms pauses, the signature reads, then every register read.
@@ -320,15 +249,11 @@ void CheckScan(RegBench& bench, uint8_t inputs, uint8_t outputs, const Writes& w
     EXPECT_EQ(bench.Sent(), writes);
 }
 
-TEST(FpgaRegOperations, AScanWithNoKeyReadsOnceAndWritesNothing) {
+// Without a key one read and nothing written; the key between output line 1
+// and input line 2 is seen at once as all output lines are low.
+TEST(FpgaRegOperations, AScanSelectsEachOutputLineInTurnAndEndsWithAllLow) {
     RegBench bench;
     CheckScan(bench, 0, 0, {{0x5A, 0x00}});
-}
-
-TEST(FpgaRegOperations, AScanSelectsEachOutputLineInTurnAndEndsWithAllLow) {
-    // The key between output line 1 and input line 2, seen at once as all
-    // output lines are low.
-    RegBench bench;
     bench.fpga.PressKey(1, 2);
     CheckScan(bench, 0x04, 0x02,
               {{0x5A, 0}, {0x9B, 6}, {0x5A, 0}, {0x9B, 5}, {0x5A, 0}, {0x9B, 3}, {0x5A, 0},

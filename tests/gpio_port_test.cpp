@@ -2,76 +2,12 @@
 // the sysfs value files; the sysfs helpers on their own.
 #include "gpio_port.h"
 
-#include <fcntl.h>
-
 #include "sysfs.h"
-#include "test_support.h"
+#include "fpga_support.h"
 
 namespace {
 
-// A configuration node answered in this process: descriptor 7, every request
-// recorded with its argument bytes, GET_PIN writing `level` into the record.
-struct RecordingConfigNode final : DeviceDriver {
-    int Open(const char* path, int flags) override {
-        opened.emplace_back(path);
-        openFlags = flags;
-        return 7;
-    }
-    int Close(int fd) override {
-        closed.push_back(fd);
-        return 0;
-    }
-    int Ioctl(int fd, unsigned long request, void* arg) override {
-        auto* bytes = static_cast<uint8_t*>(arg);
-        const bool record = request == 0x40046B11 || request == 0x40046B13;
-        requests.push_back({fd, request, Bytes(bytes, bytes + (record ? 6 : 1))});
-        if (request == 0x40046B13) bytes[5] = level;
-        return request == 0x40046B11 ? prepareResult : 0;
-    }
-    struct Request {
-        int fd;
-        unsigned long code;
-        Bytes arg;
-        bool operator==(const Request&) const = default;
-    };
-    std::vector<std::string> opened;
-    int openFlags = 0;
-    std::vector<int> closed;
-    std::vector<Request> requests;
-    uint8_t level = 0;
-    int prepareResult = 0;
-};
-
-TEST(GpioPortInProcess, TheNodeIsOpenedAskedAndClosedThroughTheGivenDriver) {
-    RecordingConfigNode node;
-    node.prepareResult = -1;  // the announcement's answer is of no interest
-    {
-        GpioPort port(kGpioDevicePath, node);
-        EXPECT_EQ(node.opened, std::vector<std::string>{"/dev/fpga_config.0"});
-        EXPECT_EQ(node.openFlags, O_RDWR | O_CLOEXEC);  // children do not inherit it
-        EXPECT_EQ(port.readReadyLine(), 1);
-        node.level = 1;
-        EXPECT_EQ(port.readReadyLine(), 0);
-        EXPECT_EQ(port.setRelayEn(true), 0);
-        EXPECT_TRUE(node.closed.empty());
-    }
-    const Bytes pa15 = {'P', 'A', '1', '5', 0, 0};
-    using R = RecordingConfigNode::Request;
-    EXPECT_EQ(node.requests, (std::vector<R>{{7, 0x40046B11, pa15}, {7, 0x40046B13, pa15},
-                                             {7, 0x40046B11, pa15}, {7, 0x40046B13, pa15},
-                                             {7, 0x40046B1F, {1}}}));
-    EXPECT_EQ(node.closed, std::vector<int>{7});
-}
-
 const std::string kRoot = "/sys/devices/platform/skarvik-gpio/";
-
-// What `run` printed on standard output.
-template <class Run> std::string Stdout(Run run) {
-    CapturedOutput output;
-    run();
-    output.Finish();
-    return output.out;
-}
 
 class GpioPortDevice : public testing::Test {
 protected:
@@ -79,16 +15,10 @@ protected:
     GpioPort port{kGpioDevicePath};
 };
 
-TEST_F(GpioPortDevice, SwitchReadingsAnswerOneWithoutAsking) {
-    EXPECT_TRUE(port.getGprsEn() && port.getWlanReset() && port.getExtIoEn() &&
-                port.getRs485Sel() && port.getRelayEn());
-    EXPECT_TRUE(bench.gpio.PinRequests().empty());
-}
-
 // Level 0 is ready; 1 is busy, and so is anything that is not a level. Each
 // reading announces PA15 (request 17), then reads it (19).
 TEST_F(GpioPortDevice, TheReadyLineIsPA15AnnouncedThenReadAndReadyAtLevelZero) {
-    EXPECT_EQ(Stdout([&] {
+    EXPECT_EQ(Printed([&] {
                   for (auto [level, ready] : {std::pair(0, 1), std::pair(1, 0), std::pair(7, 0)}) {
                       bench.gpio.SetLevel(static_cast<uint8_t>(level));
                       EXPECT_EQ(port.readReadyLine(), ready) << "level " << level;
@@ -101,7 +31,7 @@ TEST_F(GpioPortDevice, TheReadyLineIsPA15AnnouncedThenReadAndReadyAtLevelZero) {
 TEST_F(GpioPortDevice, AFailedReadingIsReportedAndTheUntouchedRecordReadsAsReady) {
     bench.gpio.SetLevel(1);
     bench.gpio.SetGetPinResult(3);
-    EXPECT_EQ(Stdout([&] { EXPECT_EQ(port.readReadyLine(), 1); }), "ioctl GET_PIN 3\n");
+    EXPECT_EQ(Printed([&] { EXPECT_EQ(port.readReadyLine(), 1); }), "ioctl GET_PIN 3\n");
 }
 
 TEST_F(GpioPortDevice, EverySwitchSendsItsRequestNumberAndByte) {
@@ -124,7 +54,7 @@ class GpioPortSysfs : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(bed.AddSysfsRoot()) << bed.LastError();
-        opening = Stdout([&] { port = std::make_unique<GpioPort>(kGpioDevicePath); });
+        opening = Printed([&] { port = std::make_unique<GpioPort>(kGpioDevicePath); });
     }
     Bench bench{{}, /*spidev=*/false, /*gpioNode=*/false};
     sim::Testbed& bed = bench.testbed;
@@ -147,22 +77,22 @@ TEST_F(GpioPortSysfs, PinsReadTheirValueFiles) {
 
 TEST_F(GpioPortSysfs, AMissingReadyFileIsComplainedAboutAndReadsAsReady) {
     bed.RemoveSysfsPin("spi0_int");
-    EXPECT_EQ(Stdout([&] { EXPECT_EQ(port->readReadyLine(), 1); }),
+    EXPECT_EQ(Printed([&] { EXPECT_EQ(port->readReadyLine(), 1); }),
               "sysfs: Can not open " + kRoot + "spi0_int/value\n");
 }
 
 TEST_F(GpioPortSysfs, AnEmptyFileFailsToReadAndReportsOne) {
     ASSERT_TRUE(bed.SetSysfsPin("rs485_sel", ""));
-    EXPECT_EQ(Stdout([&] { EXPECT_TRUE(port->getRs485Sel()); }), "");
+    EXPECT_EQ(Printed([&] { EXPECT_TRUE(port->getRs485Sel()); }), "");
 }
 
 TEST_F(GpioPortSysfs, ASwitchWritesItsValueFileOrFailsWithoutOne) {
     ASSERT_TRUE(bed.SetSysfsPin("relay_en", ""));
     EXPECT_EQ(port->setRelayEn(true), 0);
     EXPECT_EQ(bed.SysfsPin("relay_en"), "1");
-    EXPECT_EQ(Stdout([&] { EXPECT_EQ(port->setExtIoEn(true), -1); }),
+    EXPECT_EQ(Printed([&] { EXPECT_EQ(port->setExtIoEn(true), -1); }),
               "sysfs: Can not open " + kRoot + "ext_io_en/value\n");
-    EXPECT_EQ(Stdout([&] { port->setAuxLine24(true); }), "");  // a line without a name
+    EXPECT_EQ(Printed([&] { port->setAuxLine24(true); }), "");  // a line without a name
 }
 
 // The root, '/', the pin, "/value": 127 characters fit; from 128 on no file is
@@ -170,7 +100,7 @@ TEST_F(GpioPortSysfs, ASwitchWritesItsValueFileOrFailsWithoutOne) {
 TEST_F(GpioPortSysfs, PathsOf128CharactersOrMoreAreNotOpened) {
     const std::string longest(127 - kRoot.size() - 6, 'p'), tooLong(longest + "p");
     ASSERT_TRUE(bed.SetSysfsPin(longest, "1\n") && bed.SetSysfsPin(tooLong, "0\n"));
-    EXPECT_EQ(Stdout([&] {
+    EXPECT_EQ(Printed([&] {
                   EXPECT_EQ(sysfsReadPin(tooLong.c_str()), -1);
                   EXPECT_EQ(sysfsWritePin(tooLong.c_str(), true), -1);
               }), "");
