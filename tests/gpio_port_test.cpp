@@ -2,8 +2,8 @@
 // the sysfs value files; the sysfs helpers on their own.
 #include "gpio_port.h"
 
-#include "sysfs.h"
 #include "fpga_support.h"
+#include "sysfs.h"
 
 namespace {
 
@@ -18,12 +18,10 @@ protected:
 // Level 0 is ready; 1 is busy, and so is anything that is not a level. Each
 // reading announces PA15 (request 17), then reads it (19).
 TEST_F(GpioPortDevice, TheReadyLineIsPA15AnnouncedThenReadAndReadyAtLevelZero) {
-    EXPECT_EQ(Printed([&] {
-                  for (auto [level, ready] : {std::pair(0, 1), std::pair(1, 0), std::pair(7, 0)}) {
-                      bench.gpio.SetLevel(static_cast<uint8_t>(level));
-                      EXPECT_EQ(port.readReadyLine(), ready) << "level " << level;
-                  }
-              }), "");
+    for (auto [level, ready] : {std::pair(0, 1), std::pair(1, 0), std::pair(7, 0)}) {
+        bench.gpio.SetLevel(static_cast<uint8_t>(level));
+        EXPECT_EQ(port.readReadyLine(), ready) << "level " << level;
+    }
     const sim::PinRequest announce{17, "PA15"}, get{19, "PA15"};
     EXPECT_EQ(bench.gpio.PinRequests(), (std::vector{announce, get, announce, get, announce, get}));
 }
@@ -49,23 +47,20 @@ TEST_F(GpioPortDevice, EverySwitchSendsItsRequestNumberAndByte) {
                                                            {28, 1}, {29, 0}, {30, 1}}));
 }
 
-// Without the configuration node: the sysfs value files below kRoot.
+// Without the configuration node, complained about on opening: the sysfs
+// value files below kRoot.
 class GpioPortSysfs : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(bed.AddSysfsRoot()) << bed.LastError();
-        opening = Printed([&] { port = std::make_unique<GpioPort>(kGpioDevicePath); });
+        EXPECT_EQ(Printed([&] { port = std::make_unique<GpioPort>(kGpioDevicePath); }),
+                  "gpio:*** Error: Can not open device /dev/fpga_config.0 ErrNo=2\n");
     }
     Bench bench{{}, /*spidev=*/false, /*gpioNode=*/false};
     sim::Testbed& bed = bench.testbed;
     std::unique_ptr<GpioPort> port;
-    std::string opening;
     const std::string n = kRoot + "n/value";
 };
-
-TEST_F(GpioPortSysfs, AMissingNodeIsComplainedAboutOnOpening) {
-    EXPECT_EQ(opening, "gpio:*** Error: Can not open device /dev/fpga_config.0 ErrNo=2\n");
-}
 
 TEST_F(GpioPortSysfs, PinsReadTheirValueFiles) {
     for (const char* text : {"1\n", "0\n"}) {
@@ -107,17 +102,15 @@ TEST_F(GpioPortSysfs, PathsOf128CharactersOrMoreAreNotOpened) {
     EXPECT_EQ(sysfsReadPin(longest.c_str()), 1);
 }
 
-TEST_F(GpioPortSysfs, TextsReadAsBoolAndAsDecimalInt) {
+// The last text stays for the reads of the text itself, up to its room and
+// without the newline.
+TEST_F(GpioPortSysfs, TextsReadAsBoolAsDecimalIntAndAsText) {
     for (auto [text, asBool, asInt] : {std::tuple("", -1, -1), {"010", 0, 10}, {"x", 1, 0},
                                        {"42\n", 1, 42}}) {
         ASSERT_TRUE(bed.SetSysfsPin("n", text));
         EXPECT_EQ(std::pair(sysfsReadBool(n.c_str()), sysfsReadInt(n.c_str())),
                   std::pair(asBool, asInt)) << text;
     }
-}
-
-TEST_F(GpioPortSysfs, ATextIsReadUpToItsRoomWithoutTheNewline) {
-    ASSERT_TRUE(bed.SetSysfsPin("n", "42\n"));
     char text[3] = {'x', 'x', 'x'};
     EXPECT_EQ(sysfsReadText(n.c_str(), text, 0), -1);  // room for nothing: not even opened
     EXPECT_EQ(sysfsReadText(n.c_str(), text, sizeof text), 2);
