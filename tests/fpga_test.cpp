@@ -135,7 +135,6 @@ const LoadRow kLoads[] = {
     // A failed handshake request is the result.
     {"AFailedSecondResetOfOutput7IsTheResult", 2500, -1, false, 0,
      [](Model& m) { m.FailRequest(7, 2); }},
-    {"AFailedDoneReadIsTheResult", 2500, -1, false, kAll, [](Model& m) { m.FailRequest(6, 2); }},
 };
 
 class FpgaLoad : public testing::TestWithParam<LoadRow> {};

@@ -117,10 +117,4 @@ TEST_F(GpioPortSysfs, TextsReadAsBoolAsDecimalIntAndAsText) {
     EXPECT_STREQ(text, "42");
 }
 
-TEST_F(GpioPortSysfs, AnIntIsWrittenInDecimal) {
-    ASSERT_TRUE(bed.SetSysfsPin("n", ""));
-    EXPECT_EQ(sysfsWriteInt(n.c_str(), -5), 0);
-    EXPECT_EQ(bed.SysfsPin("n"), "-5");
-}
-
 }  // namespace
