@@ -19,9 +19,9 @@ using Writes = std::vector<std::pair<int, int>>;  // (command, data) pairs
 // register access on them. There is no configuration node: the bitstream
 // load fails (the loader's own tests and txdiag's cover it).
 struct RegBench {
-    explicit RegBench(bool registerNode = true) {
+    RegBench() {
         EXPECT_TRUE(sim::Testbed::InMockEnvironment()) << "needs the umockdev preload library";
-        EXPECT_TRUE(!registerNode || testbed.AddFpgaRegisterDevice(fpga)) << testbed.LastError();
+        EXPECT_TRUE(testbed.AddFpgaRegisterDevice(fpga)) << testbed.LastError();
         Printed([&] { reg = std::make_unique<FPGAReg>(sim::kFpgaRegisterPath, "/no/such.rbf", clock);
         });
     }
@@ -41,16 +41,6 @@ TEST(FpgaRegAccess, StartUpWaits30MsAfterTheLoadAndSetsUpMode1At800KHz) {
     EXPECT_EQ(bench.clock.sleeps, std::vector<int64_t>{30000000});
     EXPECT_EQ(bench.fpga.Mode(), 1);
     EXPECT_EQ(bench.fpga.MaxSpeedHz(), 800000u);
-}
-
-TEST(FpgaRegAccess, AWriteAndAReadCarryTheirCommandAndDataBytes) {
-    RegBench bench;
-    bench.fpga.SetRegister(5, 0x3C);
-    uint8_t value = 0;
-    EXPECT_EQ(bench.reg->WriteReg(5, 0xAB), 2);
-    EXPECT_EQ(bench.reg->ReadReg(5, &value), 2);
-    EXPECT_EQ(value, 0xAB);
-    EXPECT_EQ(bench.Sent(), (Writes{{0x85, 0xAB}, {0x45, 0x00}}));
 }
 
 // Register i holds 0xA0 + i, the signature register its signature.
@@ -73,14 +63,6 @@ TEST(FpgaRegAccess, TheDumpShowsTheNamedRegistersAsReadIntoTheShadow) {
               "FPGA_REG_TEST_RD     = 95\nFPGA_REG_TEST_WR     = bf\n");
 }
 
-TEST(FpgaRegAccess, WriteAllRegsWritesAll32RegistersFromTheShadow) {
-    RegBench bench;
-    DistinctRegisters(bench).reg->ReadAllRegs();
-    bench.fpga.ClearTransfers();
-    EXPECT_EQ(bench.reg->WriteAllRegs(), 2);
-    EXPECT_EQ(bench.fpga.Transfers().size(), 32u);
-}
-
 TEST(FpgaRegAccess, WholeFileTransfersStopAtTheFirstFailureAndSaySo) {
     RegBench bench;
     DistinctRegisters(bench).reg->ReadAllRegs();
@@ -89,12 +71,8 @@ TEST(FpgaRegAccess, WholeFileTransfersStopAtTheFirstFailureAndSaySo) {
     EXPECT_EQ(Printed([&] { EXPECT_LT(bench.reg->WriteAllRegs(), 0); }),
               "Exception: fpga_reg:241 FPGAReg::WriteReg failed\n"
               "Exception: fpga_reg:285 FPGAReg::WriteAllRegs() Failed!\n");
-    EXPECT_EQ(Printed([&] { EXPECT_LT(bench.reg->ReadAllRegs(), 0); }),
-              "Exception: fpga_reg:172 FPGAReg::ReadReg failed\n"
-              "Exception: fpga_reg:267 FPGAReg::ReadAllRegs() Failed!\n");
     Writes expected;
     for (int i = 0; i <= 7; ++i) expected.emplace_back(0x80 + i, 0xA0 + i);
-    for (int i = 0; i <= 7; ++i) expected.emplace_back(0x40 + i, 0);
     EXPECT_EQ(bench.Sent(), expected);
 }
 
@@ -107,32 +85,9 @@ void CheckReadyWait(const Bytes& statuses, uint8_t mask, int tries, bool ready, 
     EXPECT_EQ(bench.Sent(), Writes(statuses.size(), {0x41, 0x00}));
 }
 
-TEST(FpgaRegAccess, TheReadyWaitEndsAtTheFirstStatusWithTheMaskedBitsClear) {
+TEST(FpgaRegAccess, TheReadyWaitEndsAtTheFirstClearStatusOrTimesOutWithMaskAndStatus) {
     CheckReadyWait({0x01, 0x03, 0x02}, 0x01, 5, true, "");
-}
-
-TEST(FpgaRegAccess, TheReadyWaitTimesOutWithTheMaskAndTheLastStatus) {
-    CheckReadyWait({}, 0x01, 0, false, "*** FPGAReg::WaitReady TIMEOUT 0x01 0x00\n");
     CheckReadyWait({0x13, 0x13}, 0x10, 2, false, "*** FPGAReg::WaitReady TIMEOUT 0x10 0x13\n");
-}
-
-TEST(FpgaRegAccess, TheNewestObjectIsTheCurrentInstanceUntilAnyIsDestroyed) {
-    RegBench older;
-    RegBench newer(false);
-    EXPECT_EQ(FPGAReg::GetInstance(), newer.reg.get());
-    older.reg.reset();
-    EXPECT_EQ(FPGAReg::GetInstance(), nullptr);
-}
-
-TEST(FpgaRegAccess, AnObjectWithoutItsDeviceSendsNothingAndLeavesTheReadByteAlone) {
-    RegBench closed(false);
-    uint8_t value = 0xAB;
-    EXPECT_EQ(Printed([&] { EXPECT_TRUE(closed.reg->WaitReady(0x01, 3)); }), "");
-    EXPECT_EQ(closed.reg->ReadReg(5, &value), 0);
-    EXPECT_EQ(closed.reg->WriteReg(5, 1), 0);
-    EXPECT_EQ(closed.reg->WriteAllRegs(), 0);
-    EXPECT_EQ(closed.reg->ReadAllRegs(), 0);
-    EXPECT_EQ(value, 0xAB);
 }
 
 TEST(FpgaRegAccess, TheReadBackRuleIgnoresTheBitsARegisterDoesNotReadBack) {
@@ -167,16 +122,6 @@ TEST(FpgaRegAccess, RegisterDeviceOnDescriptorZeroIsOpen) {
     EXPECT_EQ(reg->WriteReg(3, 0x55), 2);
     EXPECT_EQ(driver.codes.back(), SPI_IOC_MESSAGE(2));
 }
-
-// The FPGA's registers (index, value) read into the shadow; Sent() then
-// shows only what the operations wrote.
-struct SetterBench : RegBench {
-    explicit SetterBench(const Writes& registers = {}) {
-        for (auto [index, value] : registers) fpga.SetRegister(index, value);
-        reg->ReadAllRegs();
-        fpga.ClearTransfers();
-    }
-};
 
 // One setter (or a few in turn) on the FPGA's registers as read into the
 // shadow, and the (command, data) pairs they write.
@@ -230,12 +175,8 @@ const SetterRow kSetters[] = {
      },
      {{0x8D, 0x8A}, {0x8C, 0x00}, {0x8D, 0x9A}}},
     {"TheOutputFlagsGoToBits0To5", {},
-     [](FPGAReg& r) {
-         r.SetExtOut(false, false, false, false, true, false, 1);
-         r.SetExtOut(false, false, false, true, false, false, 2);
-         r.SetExtOut(true, false, false, false, false, false, 3);
-     },
-     {{0x8C, 0x01}, {0x8D, 0x20}, {0x8C, 0x02}, {0x8D, 0x08}, {0x8C, 0x03}, {0x8D, 0x01}}},
+     [](FPGAReg& r) { r.SetExtOut(true, false, false, true, true, false, 1); },
+     {{0x8C, 0x01}, {0x8D, 0x29}}},
     {"OutputBits6And7AreSetAlone", {{13, 0x0F}},
      [](FPGAReg& r) { r.SetExtOutBit6(true), r.SetExtOutBit7(true), r.SetExtOutBit6(false); },
      {{0x8D, 0x4F}, {0x8D, 0xCF}, {0x8D, 0x8F}}},
@@ -245,7 +186,10 @@ class FpgaRegSetter : public testing::TestWithParam<SetterRow> {};
 void PrintTo(const SetterRow& row, std::ostream* os) { *os << row.behaviour; }
 
 TEST_P(FpgaRegSetter, WritesItsBytes) {
-    SetterBench b(GetParam().registers);
+    RegBench b;
+    for (auto [index, value] : GetParam().registers) b.fpga.SetRegister(index, value);
+    b.reg->ReadAllRegs();
+    b.fpga.ClearTransfers();
     GetParam().run(*b.reg);
     EXPECT_EQ(b.Sent(), GetParam().sent);
 }
@@ -258,21 +202,19 @@ INSTANTIATE_TEST_SUITE_P(FpgaRegOperations, FpgaRegSetter, testing::ValuesIn(kSe
 // shadow. Without it, writes overtake each other.
 TEST(FpgaRegOperations, SettersOfOneRegisterFromSeveralThreadsWriteOneChangeAtATime) {
     RegBench bench;
-    FPGAReg& reg = *bench.reg;
     {
         std::vector<std::jthread> threads;
         for (auto set : {&FPGAReg::SetReg28Bit0, &FPGAReg::SetReg28Bit1, &FPGAReg::SetReg28Bit2}) {
-            threads.emplace_back([&reg, set] {
-                for (int i = 1; i <= 2000; ++i) (reg.*set)(i % 2);
+            threads.emplace_back([&bench, set] {
+                for (int i = 1; i <= 2000; ++i) (*bench.reg.*set)(i % 2);
             });
         }
     }
     const std::vector<sim::RegisterTransfer> sent = bench.fpga.Transfers();
-    const auto notOneBit = [](const auto& a, const auto& b) {
-        return std::popcount(static_cast<unsigned>(a.data ^ b.data)) != 1;
-    };
-    EXPECT_EQ(std::adjacent_find(sent.begin(), sent.end(), notOneBit), sent.end());
-    EXPECT_EQ(reg.ShadowCopy()[28], bench.fpga.Registers()[28]);
+    EXPECT_EQ(std::adjacent_find(sent.begin(), sent.end(), [](const auto& a, const auto& b) {
+                  return std::popcount(static_cast<unsigned>(a.data ^ b.data)) != 1;
+              }), sent.end());
+    EXPECT_EQ(bench.reg->ShadowCopy()[28], bench.fpga.Registers()[28]);
 }
 
 // Init on an FPGA whose signature comes from the third read, or never: the
@@ -320,15 +262,11 @@ void CheckScan(RegBench& bench, uint8_t inputs, uint8_t outputs, const Writes& w
     EXPECT_EQ(bench.Sent(), writes);
 }
 
-TEST(FpgaRegOperations, AScanWithNoKeyReadsOnceAndWritesNothing) {
+// Without a key one read and nothing written; the key between output line 1
+// and input line 2 is seen at once as all output lines are low.
+TEST(FpgaRegOperations, AScanSelectsEachOutputLineInTurnAndEndsWithAllLow) {
     RegBench bench;
     CheckScan(bench, 0, 0, {{0x5A, 0x00}});
-}
-
-TEST(FpgaRegOperations, AScanSelectsEachOutputLineInTurnAndEndsWithAllLow) {
-    // The key between output line 1 and input line 2, seen at once as all
-    // output lines are low.
-    RegBench bench;
     bench.fpga.PressKey(1, 2);
     CheckScan(bench, 0x04, 0x02,
               {{0x5A, 0}, {0x9B, 6}, {0x5A, 0}, {0x9B, 5}, {0x5A, 0}, {0x9B, 3}, {0x5A, 0},

@@ -2,76 +2,12 @@
 // the sysfs value files; the sysfs helpers on their own.
 #include "gpio_port.h"
 
-#include <fcntl.h>
-
+#include "fpga_support.h"
 #include "sysfs.h"
-#include "test_support.h"
 
 namespace {
 
-// A configuration node answered in this process: descriptor 7, every request
-// recorded with its argument bytes, GET_PIN writing `level` into the record.
-struct RecordingConfigNode final : DeviceDriver {
-    int Open(const char* path, int flags) override {
-        opened.emplace_back(path);
-        openFlags = flags;
-        return 7;
-    }
-    int Close(int fd) override {
-        closed.push_back(fd);
-        return 0;
-    }
-    int Ioctl(int fd, unsigned long request, void* arg) override {
-        auto* bytes = static_cast<uint8_t*>(arg);
-        const bool record = request == 0x40046B11 || request == 0x40046B13;
-        requests.push_back({fd, request, Bytes(bytes, bytes + (record ? 6 : 1))});
-        if (request == 0x40046B13) bytes[5] = level;
-        return request == 0x40046B11 ? prepareResult : 0;
-    }
-    struct Request {
-        int fd;
-        unsigned long code;
-        Bytes arg;
-        bool operator==(const Request&) const = default;
-    };
-    std::vector<std::string> opened;
-    int openFlags = 0;
-    std::vector<int> closed;
-    std::vector<Request> requests;
-    uint8_t level = 0;
-    int prepareResult = 0;
-};
-
-TEST(GpioPortInProcess, TheNodeIsOpenedAskedAndClosedThroughTheGivenDriver) {
-    RecordingConfigNode node;
-    node.prepareResult = -1;  // the announcement's answer is of no interest
-    {
-        GpioPort port(kGpioDevicePath, node);
-        EXPECT_EQ(node.opened, std::vector<std::string>{"/dev/fpga_config.0"});
-        EXPECT_EQ(node.openFlags, O_RDWR | O_CLOEXEC);  // children do not inherit it
-        EXPECT_EQ(port.readReadyLine(), 1);
-        node.level = 1;
-        EXPECT_EQ(port.readReadyLine(), 0);
-        EXPECT_EQ(port.setRelayEn(true), 0);
-        EXPECT_TRUE(node.closed.empty());
-    }
-    const Bytes pa15 = {'P', 'A', '1', '5', 0, 0};
-    using R = RecordingConfigNode::Request;
-    EXPECT_EQ(node.requests, (std::vector<R>{{7, 0x40046B11, pa15}, {7, 0x40046B13, pa15},
-                                             {7, 0x40046B11, pa15}, {7, 0x40046B13, pa15},
-                                             {7, 0x40046B1F, {1}}}));
-    EXPECT_EQ(node.closed, std::vector<int>{7});
-}
-
 const std::string kRoot = "/sys/devices/platform/skarvik-gpio/";
-
-// What `run` printed on standard output.
-template <class Run> std::string Stdout(Run run) {
-    CapturedOutput output;
-    run();
-    output.Finish();
-    return output.out;
-}
 
 class GpioPortDevice : public testing::Test {
 protected:
@@ -79,21 +15,13 @@ protected:
     GpioPort port{kGpioDevicePath};
 };
 
-TEST_F(GpioPortDevice, SwitchReadingsAnswerOneWithoutAsking) {
-    EXPECT_TRUE(port.getGprsEn() && port.getWlanReset() && port.getExtIoEn() &&
-                port.getRs485Sel() && port.getRelayEn());
-    EXPECT_TRUE(bench.gpio.PinRequests().empty());
-}
-
 // Level 0 is ready; 1 is busy, and so is anything that is not a level. Each
 // reading announces PA15 (request 17), then reads it (19).
 TEST_F(GpioPortDevice, TheReadyLineIsPA15AnnouncedThenReadAndReadyAtLevelZero) {
-    EXPECT_EQ(Stdout([&] {
-                  for (auto [level, ready] : {std::pair(0, 1), std::pair(1, 0), std::pair(7, 0)}) {
-                      bench.gpio.SetLevel(static_cast<uint8_t>(level));
-                      EXPECT_EQ(port.readReadyLine(), ready) << "level " << level;
-                  }
-              }), "");
+    for (auto [level, ready] : {std::pair(0, 1), std::pair(1, 0), std::pair(7, 0)}) {
+        bench.gpio.SetLevel(static_cast<uint8_t>(level));
+        EXPECT_EQ(port.readReadyLine(), ready) << "level " << level;
+    }
     const sim::PinRequest announce{17, "PA15"}, get{19, "PA15"};
     EXPECT_EQ(bench.gpio.PinRequests(), (std::vector{announce, get, announce, get, announce, get}));
 }
@@ -101,7 +29,7 @@ TEST_F(GpioPortDevice, TheReadyLineIsPA15AnnouncedThenReadAndReadyAtLevelZero) {
 TEST_F(GpioPortDevice, AFailedReadingIsReportedAndTheUntouchedRecordReadsAsReady) {
     bench.gpio.SetLevel(1);
     bench.gpio.SetGetPinResult(3);
-    EXPECT_EQ(Stdout([&] { EXPECT_EQ(port.readReadyLine(), 1); }), "ioctl GET_PIN 3\n");
+    EXPECT_EQ(Printed([&] { EXPECT_EQ(port.readReadyLine(), 1); }), "ioctl GET_PIN 3\n");
 }
 
 TEST_F(GpioPortDevice, EverySwitchSendsItsRequestNumberAndByte) {
@@ -119,23 +47,20 @@ TEST_F(GpioPortDevice, EverySwitchSendsItsRequestNumberAndByte) {
                                                            {28, 1}, {29, 0}, {30, 1}}));
 }
 
-// Without the configuration node: the sysfs value files below kRoot.
+// Without the configuration node, complained about on opening: the sysfs
+// value files below kRoot.
 class GpioPortSysfs : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(bed.AddSysfsRoot()) << bed.LastError();
-        opening = Stdout([&] { port = std::make_unique<GpioPort>(kGpioDevicePath); });
+        EXPECT_EQ(Printed([&] { port = std::make_unique<GpioPort>(kGpioDevicePath); }),
+                  "gpio:*** Error: Can not open device /dev/fpga_config.0 ErrNo=2\n");
     }
     Bench bench{{}, /*spidev=*/false, /*gpioNode=*/false};
     sim::Testbed& bed = bench.testbed;
     std::unique_ptr<GpioPort> port;
-    std::string opening;
     const std::string n = kRoot + "n/value";
 };
-
-TEST_F(GpioPortSysfs, AMissingNodeIsComplainedAboutOnOpening) {
-    EXPECT_EQ(opening, "gpio:*** Error: Can not open device /dev/fpga_config.0 ErrNo=2\n");
-}
 
 TEST_F(GpioPortSysfs, PinsReadTheirValueFiles) {
     for (const char* text : {"1\n", "0\n"}) {
@@ -147,22 +72,22 @@ TEST_F(GpioPortSysfs, PinsReadTheirValueFiles) {
 
 TEST_F(GpioPortSysfs, AMissingReadyFileIsComplainedAboutAndReadsAsReady) {
     bed.RemoveSysfsPin("spi0_int");
-    EXPECT_EQ(Stdout([&] { EXPECT_EQ(port->readReadyLine(), 1); }),
+    EXPECT_EQ(Printed([&] { EXPECT_EQ(port->readReadyLine(), 1); }),
               "sysfs: Can not open " + kRoot + "spi0_int/value\n");
 }
 
 TEST_F(GpioPortSysfs, AnEmptyFileFailsToReadAndReportsOne) {
     ASSERT_TRUE(bed.SetSysfsPin("rs485_sel", ""));
-    EXPECT_EQ(Stdout([&] { EXPECT_TRUE(port->getRs485Sel()); }), "");
+    EXPECT_EQ(Printed([&] { EXPECT_TRUE(port->getRs485Sel()); }), "");
 }
 
 TEST_F(GpioPortSysfs, ASwitchWritesItsValueFileOrFailsWithoutOne) {
     ASSERT_TRUE(bed.SetSysfsPin("relay_en", ""));
     EXPECT_EQ(port->setRelayEn(true), 0);
     EXPECT_EQ(bed.SysfsPin("relay_en"), "1");
-    EXPECT_EQ(Stdout([&] { EXPECT_EQ(port->setExtIoEn(true), -1); }),
+    EXPECT_EQ(Printed([&] { EXPECT_EQ(port->setExtIoEn(true), -1); }),
               "sysfs: Can not open " + kRoot + "ext_io_en/value\n");
-    EXPECT_EQ(Stdout([&] { port->setAuxLine24(true); }), "");  // a line without a name
+    EXPECT_EQ(Printed([&] { port->setAuxLine24(true); }), "");  // a line without a name
 }
 
 // The root, '/', the pin, "/value": 127 characters fit; from 128 on no file is
@@ -170,34 +95,26 @@ TEST_F(GpioPortSysfs, ASwitchWritesItsValueFileOrFailsWithoutOne) {
 TEST_F(GpioPortSysfs, PathsOf128CharactersOrMoreAreNotOpened) {
     const std::string longest(127 - kRoot.size() - 6, 'p'), tooLong(longest + "p");
     ASSERT_TRUE(bed.SetSysfsPin(longest, "1\n") && bed.SetSysfsPin(tooLong, "0\n"));
-    EXPECT_EQ(Stdout([&] {
+    EXPECT_EQ(Printed([&] {
                   EXPECT_EQ(sysfsReadPin(tooLong.c_str()), -1);
                   EXPECT_EQ(sysfsWritePin(tooLong.c_str(), true), -1);
               }), "");
     EXPECT_EQ(sysfsReadPin(longest.c_str()), 1);
 }
 
-TEST_F(GpioPortSysfs, TextsReadAsBoolAndAsDecimalInt) {
+// The last text stays for the reads of the text itself, up to its room and
+// without the newline.
+TEST_F(GpioPortSysfs, TextsReadAsBoolAsDecimalIntAndAsText) {
     for (auto [text, asBool, asInt] : {std::tuple("", -1, -1), {"010", 0, 10}, {"x", 1, 0},
                                        {"42\n", 1, 42}}) {
         ASSERT_TRUE(bed.SetSysfsPin("n", text));
         EXPECT_EQ(std::pair(sysfsReadBool(n.c_str()), sysfsReadInt(n.c_str())),
                   std::pair(asBool, asInt)) << text;
     }
-}
-
-TEST_F(GpioPortSysfs, ATextIsReadUpToItsRoomWithoutTheNewline) {
-    ASSERT_TRUE(bed.SetSysfsPin("n", "42\n"));
     char text[3] = {'x', 'x', 'x'};
     EXPECT_EQ(sysfsReadText(n.c_str(), text, 0), -1);  // room for nothing: not even opened
     EXPECT_EQ(sysfsReadText(n.c_str(), text, sizeof text), 2);
     EXPECT_STREQ(text, "42");
-}
-
-TEST_F(GpioPortSysfs, AnIntIsWrittenInDecimal) {
-    ASSERT_TRUE(bed.SetSysfsPin("n", ""));
-    EXPECT_EQ(sysfsWriteInt(n.c_str(), -5), 0);
-    EXPECT_EQ(bed.SysfsPin("n"), "-5");
 }
 
 }  // namespace

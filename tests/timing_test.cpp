@@ -24,19 +24,10 @@ TEST(LapTimer, OneLinePerMarkWithElapsedIndexAndLap) {
               "9990000.000\t4\t9989500.000\n");
 }
 
-class EventTimelineReport : public testing::Test {
-protected:
+TEST(EventTimeline, TheIntervalTableGoesToStandardOutputOrIsAppendedToAFile) {
     ScratchDir dir;
     const std::string file = dir / "report";
     EventTimeline timeline;
-};
-
-TEST_F(EventTimelineReport, WithoutEventsTheFileIsStillMade) {
-    timeline.writeReport(file.c_str());
-    EXPECT_TRUE(std::filesystem::exists(file));
-}
-
-TEST_F(EventTimelineReport, TheIntervalTableGoesToStandardOutputOrIsAppendedToAFile) {
     timeline.AddEvent("open", At(7, 0));
     timeline.AddEvent("load", At(6, 1001500000));  // not normalised
     timeline.AddEvent("done", At(7, 4000000));
@@ -53,23 +44,16 @@ TEST_F(EventTimelineReport, TheIntervalTableGoesToStandardOutputOrIsAppendedToAF
     EXPECT_EQ(sim::ReadFile(file), table + table);
 }
 
-TEST_F(EventTimelineReport, WithoutANameTheDefaultFileTakesIt) {
-    EventTimeline other(file.c_str());
-    other.AddEvent("a b", At(2, 0));
-    EXPECT_EQ(Printed([&] { other.writeReport(nullptr); }), "");
-    EXPECT_EQ(sim::ReadFile(file), "0\t     0.000\t-\t     0.000\t     0.000\ta b\n");
-}
-
-// The default file name is the caller's text at construction, not a pointer
-// into storage the caller may reuse.
+// Without a name the default file takes the report. Its name is the caller's
+// text at construction, not a pointer into storage the caller may reuse.
 TEST(EventTimeline, DefaultFileNameIsCopied) {
     ScratchDir dir;
     std::string name = dir / "report-a";
     EventTimeline timeline(name.c_str());
     name.back() = 'b';
-    timeline.AddEvent("x", At(1, 0));
-    Printed([&] { timeline.writeReport(nullptr); });
-    EXPECT_TRUE(std::filesystem::exists(dir / "report-a"));
+    timeline.AddEvent("a b", At(2, 0));
+    EXPECT_EQ(Printed([&] { timeline.writeReport(nullptr); }), "");
+    EXPECT_EQ(sim::ReadFile(dir / "report-a"), "0\t     0.000\t-\t     0.000\t     0.000\ta b\n");
     EXPECT_FALSE(std::filesystem::exists(dir / "report-b"));
 }
 
