@@ -173,6 +173,13 @@ TEST(FpgaLoader, TheConfiguredFileIsLoadedWhenNoneIsGiven) {
     EXPECT_EQ(bench.err, "FPGA configuration success!\n");
 }
 
+TEST(FpgaLoader, AMissingDeviceIsMinus1AndSaysWhich) {
+    REQUIRE_MOCK_ENVIRONMENT();
+    LoaderBench bench;
+    EXPECT_EQ(Printed([&] { EXPECT_EQ(bench.fpga.Configure("/dev/none", "/x.rbf"), -1); }),
+              "FPGA: Use RBF file: /x.rbf\n***** FPGA::Configure: Open /dev/none failed!\n");
+}
+
 // A configuration node in this process that reports done at once and looks,
 // at each bitstream write, at whether the file being loaded is close-on-exec.
 struct InspectingConfigNode final : DeviceDriver {
