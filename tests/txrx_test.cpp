@@ -142,18 +142,6 @@ TEST_F(TxrxReports, AfterAGoodExchangeAShortTransferIsReportedAgain) {
     EXPECT_TRUE(errs[12].starts_with("*** TXSPI ioctl error ret=7 length=8\n------TXSPI ERROR"));
 }
 
-TEST(TxrxReadyLine, FastTimingWaitsForTwoReadyReadingsInARow) {
-    BoardLink b({}, LinkStart::kFresh);
-    std::array<uint8_t, kTransmitterInfoSize> info{};
-    CapturedOutput output;
-    ASSERT_EQ(b.link.GetInfo(info), 1020);    // the software number: fast timing
-    b.bench.gpio.ScriptLevels({0, 1, 0, 0});  // then the transfer's own reading
-    const int before = b.bench.gpio.GetPinCount();
-    b.link.txrx(M_NULL, 8, 8);
-    EXPECT_EQ(b.bench.gpio.GetPinCount() - before, 5);
-    EXPECT_EQ(b.clock.sleeps, (std::vector<int64_t>{500000, 500000, 500000}));
-}
-
 // Every time-out is counted for the caller, but as no failed exchange.
 TEST(TxrxReadyLine, ANeverReadyLineIsGivenUpEightSecondsAfterThePauseCountedAndTheTransferGoes) {
     BoardLink b({}, LinkStart::kIdentified);
