@@ -41,11 +41,10 @@ Descriptor Fields(const ProtocolDescriptor& d) {
 }
 
 // Version 4: three fault bits, no inhibit bit, 16 texts; version 5: sixteen
-// fault bits, two inhibit bits, 17 texts. Both hooks pass the value through.
+// fault bits, two inhibit bits, 17 texts.
 TEST(ProtocolDescriptors, FaultAndInhibitBitsAndTextsOfBothVersions) {
     EXPECT_EQ(Fields(ProtocolV4), (Descriptor{4, 0x00000103, 0, 0, 0x00010000, 16, 200}));
     EXPECT_EQ(Fields(ProtocolV5), (Descriptor{5, 0x0004FFDF, 0x00000003, 2, 0x00040000, 17, 200}));
-    EXPECT_EQ(std::pair(ProtocolV4.hook(7, 9), ProtocolV5.hook(7, 9)), std::pair(7u, 7u));
 }
 
 TEST(FrameFormat, TheChecksumIsA16BitSumWithoutItsOwnBytes) {

@@ -10,11 +10,11 @@
 
 namespace {
 
-// What the link makes of a fault word: its four tests, PrintFault's line and
-// TxStatusText.
+// What the link makes of a fault word: its four tests and PrintFault's line
+// (TxStatusText's joined texts: txdiag_test's commands).
 struct Reading {
     bool fault, valid, inhibited;
-    std::string printed, text;
+    std::string printed;
     bool operator==(const Reading&) const = default;
 };
 
@@ -28,8 +28,7 @@ Reading ReadFaultWord(uint8_t version, uint32_t word, float load = 150.0f) {
         s.link.PrintFault(word);
     });
     EXPECT_EQ(s.link.FaultWord(), word);
-    return {s.link.HasFault(), s.link.IsWorkingPointValid(), s.link.IsInhibited(), printed.second,
-            TxSpi::TxStatusText(word).ToStdString()};
+    return {s.link.HasFault(), s.link.IsWorkingPointValid(), s.link.IsInhibited(), printed.second};
 }
 
 // Each row one behaviour: version, word and estimated load, what they read as.
@@ -41,25 +40,22 @@ const struct FaultWordCase {
     Reading reading;
 } kFaultWords[] = {
     {"AValidWorkingPointAloneIsNoFaultUnderVersion5", 5, 0x01000000, 150.0f,
-     {false, true, false, "* Working point valid *\n", "TX status 0x1000000: Working point valid"}},
+     {false, true, false, "* Working point valid *\n"}},
     {"NotRegulatingWithoutWorkingPointAndWithoutLoadIsAFaultUnderVersion5", 5, 0x00000020, 0.0f,
-     {true, false, false, "* Not regulating *\n", "TX status 0x0020: Not regulating"}},
+     {true, false, false, "* Not regulating *\n"}},
     {"ALoadOfTwoToTheMinus22IsNoNoLoadFault", 5, 0x00000020, -2.384185791015625e-7f,
-     {false, false, false, "* Not regulating *\n", "TX status 0x0020: Not regulating"}},
+     {false, false, false, "* Not regulating *\n"}},
     {"Bit5IsNoFaultUnderVersion4WhateverTheLoad", 4, 0x00000020, 0.0f,
-     {false, false, false, "* Tx is too warm/hot *\n", "TX status 0x0020: Tx is too warm/hot"}},
+     {false, false, false, "* Tx is too warm/hot *\n"}},
     {"Bits0And1InhibitAndAreFaultsUnderVersion5", 5, 0x00000003, 150.0f,
-     {true, false, true, "* Transmission is inhibited *\n",
-      "TX status 0x0003: Transmission is inhibited, Emergence stop function active"}},
+     {true, false, true, "* Transmission is inhibited *\n"}},
     {"Bits0And1AreFaultsThatDoNotInhibitUnderVersion4", 4, 0x00000003, 150.0f,
-     {true, false, false, "* Tx is off *\n",
-      "TX status 0x0003: Tx is off, Emergency stop is activated"}},
+     {true, false, false, "* Tx is off *\n"}},
     // Bit 27 is no fault, bit 7 is.
     {"TheTableOrderNotTheBitOrderDecidesTheFirstTextUnderVersion5", 5, 0x08000080, 150.0f,
-     {true, false, false, "* Too high energy loss *\n",
-      "TX status 0x8000080: Too high energy loss, Internal +12V bad"}},
+     {true, false, false, "* Too high energy loss *\n"}},
     {"ABitWithoutATextIsAnUnknownFault", 5, 0x00000200, 150.0f,
-     {true, false, false, "* Unknown fault *\n", "TX status 0x0200"}},
+     {true, false, false, "* Unknown fault *\n"}},
 };
 
 void PrintTo(const FaultWordCase& row, std::ostream* os) { *os << row.behaviour; }
@@ -95,16 +91,14 @@ TEST_F(FaultWordRules, WithoutADescriptorTheKeptWordIsAFaultAndOnlyItsNumberIsSh
 // Every bit that has a text, by version.
 const std::map<int, std::map<int, std::string>> kFaultTexts = {
     {4, {{16, "No contact? This load is out of range for this transmitter."}, {0, "Tx is off"},
-         {1, "Emergency stop is activated"},
-         {2, "Battery and external power is low (Vcommon < 9V)"}, {3, "Tx is too warm/hot"},
+         {1, "Emergency stop is activated"}, {3, "Tx is too warm/hot"}, {5, "Tx is too warm/hot"},
+         {2, "Battery and external power is low (Vcommon < 9V)"}, {20, "Tx is changeing state"},
          {4, "The EXTC_OUT_POL signal must be held high to allow operation"},
-         {5, "Tx is too warm/hot"}, {6, "The calulated power loss is too high"},
-         {7, "The calulated power loss*time is too high"},
-         {8, "The internal isolated +12V is bad (<11.5V)"},
+         {6, "The calulated power loss is too high"}, {19, "No voltage from DCDC (~0V)"},
+         {7, "The calulated power loss*time is too high"}, {21, "Tx regulator is not stable"},
+         {8, "The internal isolated +12V is bad (<11.5V)"}, {22, "Tx current command zero (da=0)"},
          {17, "Current generator is not regulating"},
-         {18, "The bridge setting doesn't allow current transmission"},
-         {19, "No voltage from DCDC (~0V)"}, {20, "Tx is changeing state"},
-         {21, "Tx regulator is not stable"}, {22, "Tx current command zero (da=0)"}}},
+         {18, "The bridge setting doesn't allow current transmission"}}},
     {5, {{0, "Transmission is inhibited"}, {1, "Emergence stop function active"},
          {2, "No output voltage from main DC/DC"}, {3, "Low input power voltage (11.8V/10.0V)"},
          {4, "Over temperature"}, {5, "Not regulating"}, {6, "Too high power loss"},
@@ -176,8 +170,8 @@ TEST(TxStatusTest, WithoutAStatusReplyTenAttemptsKeepTheOldRecordAndPrintNoDump)
     });
     EXPECT_EQ(Printed([&] { s.link.GetStatus(true); }).second.find("fault_flags"),
               std::string::npos);
-    EXPECT_EQ(s.bench.board.ExchangeCount() - first, 20);
-    EXPECT_EQ(s.link.FaultWord(), 0x01000020u);
+    EXPECT_EQ(std::pair(s.bench.board.ExchangeCount() - first, s.link.FaultWord()),
+              std::pair(20, 0x01000020u));
 }
 
 TEST(TxStatusTest, TheLinkIsHealthyUpToTenFailedExchangesInARow) {
@@ -193,9 +187,9 @@ TEST(TxReadoutTest, ASnapshotShowsEveryFieldOfItsRecord) {
     sim::SnapshotRecord r{};
     WriteU32LE(r, 12, 0x01000020);
     WriteU32LE(r, 16, 0x09000020);
-    WriteF32LE(r, 20, 0.123456f);
-    WriteF32LE(r, 24, 48.04f);
-    WriteF32LE(r, 72, 150.0f);
+    for (auto [offset, value] : {std::pair(20, 0.123456f), {24, 48.04f}, {72, 150.0f}}) {
+        WriteF32LE(r, size_t(offset), value);
+    }
     WriteU8(r, 102, 3);
     WriteU8(r, 103, 1);
     const float pairs[8][2] = {{148.5f, 151.2f}, {47.8f, 48.3f},  {12.0f, 12.4f}, {11.9f, 12.1f},
@@ -215,17 +209,18 @@ TEST(TxReadoutTest, ASnapshotShowsEveryFieldOfItsRecord) {
     EXPECT_EQ(b.Requests().size(), 2u);
 }
 
-// The first and the last name, and the channels the board sets.
+// The lines of the channels the board sets (the names: txdiag_test's and the
+// fault matrix's).
 TEST(TxReadoutTest, TheChannelValuesNameEveryChannelOfVersion5) {
     BoardLink b({.channels = {{4, {12.5f, 255}}, {19, {-0.5f, -1}}, {13, {1.0f, INT32_MIN}}}});
     const std::string out = Printed([&] { b.link.PrintChannelValues(); }).first;
     EXPECT_EQ(b.Requests().size(), 38u);
     EXPECT_EQ(std::ranges::count(out, '\n'), 19);
-    EXPECT_TRUE(out.starts_with("V5_CHANNEL_ANALOGUE_INTERNAL_BATTERY=0 (0x0)/ 0.000000\n")) << out;
-    EXPECT_TRUE(out.ends_with("\nV5_CHANNEL_DIGIO_PIOB=-1 (0xffffffff)/ -0.500000\n"));
     for (const char* line :
-         {"\nV5_CHANNEL_ANALOGUE_USB=255 (0xff)/ 12.500000\n",
-          "\nV5_CHANNEL_DIGIO_EMERGENCY_STOP=-2147483648 (0x80000000)/ 1.000000\n"}) {
+         {"V5_CHANNEL_ANALOGUE_INTERNAL_BATTERY=0 (0x0)/ 0.000000\n",
+          "\nV5_CHANNEL_ANALOGUE_USB=255 (0xff)/ 12.500000\n",
+          "\nV5_CHANNEL_DIGIO_EMERGENCY_STOP=-2147483648 (0x80000000)/ 1.000000\n",
+          "\nV5_CHANNEL_DIGIO_PIOB=-1 (0xffffffff)/ -0.500000\n"}) {
         EXPECT_NE(out.find(line), std::string::npos) << line;
     }
 }
@@ -240,12 +235,7 @@ TEST(TxReadoutTest, NoSnapshotIsAskedForWithoutPrintingOrUnderVersion4NorShownWi
 }
 
 // Serial, product, revision, software, number; description; version; number read, fast.
-const struct IdentityCase {
-    sim::BoardIdentity id;
-    const wchar_t *description, *version;
-    int number;
-    bool fast;
-} kIdentities[] = {
+const std::tuple<sim::BoardIdentity, const wchar_t*, const wchar_t*, int, bool> kIdentities[] = {
     {{"77", "T-500", "B", "2.1.7", "994"}, L"T-500/B/77", L"2.1.7", 994, false},
     {{"77", "T-500", "B", "2.1", "995"}, L"T-500/B/77", L"2.1(995)", 995, true},
     // Full fields: 16 bytes each and not one more; a leading zero is no octal prefix.
@@ -254,12 +244,12 @@ const struct IdentityCase {
 };  // texts that are not ASCII: the fault matrix's row
 
 TEST(TxReadoutTest, TheIdentityGivesDescriptionVersionSoftwareNumberAndTiming) {
-    for (const IdentityCase& c : kIdentities) {
-        SCOPED_TRACE(c.id.product + " " + c.id.softwareNumber);
-        BoardLink b({.identity = c.id}, LinkStart::kIdentified);
+    for (const auto& [id, description, version, number, fast] : kIdentities) {
+        BoardLink b({.identity = id}, LinkStart::kIdentified);
         EXPECT_EQ(std::tuple(b.link.GetUnitDescription(), b.link.GetSoftwareVersion(),
                              b.link.SoftwareNumber(), b.link.FastTiming()),
-                  std::tuple(wxString(c.description), wxString(c.version), c.number, c.fast));
+                  std::tuple(wxString(description), wxString(version), number, fast))
+            << id.softwareNumber;
     }
 }
 
