@@ -53,15 +53,6 @@ TEST(TxModesTest, SwitchingOffSendsFlagZeroOnceWithoutConfirmation) {
     EXPECT_EQ(SendChecked(M_ON, sim::kAlways, off, 16, {0, 7}), std::pair(0, size_t{1}));
 }
 
-TEST(TxModesTest, TheIdentityIsSentUnderTheLinksOwnHeader) {
-    std::array<uint8_t, kTransmitterInfoSize> identity{};
-    identity[0] = 0xEE;  // replaced by the header
-    identity[24] = 'T';  // product
-    EXPECT_EQ(SendChecked(M_SET_INFO, 0, [&](TxSpi& l) { return l.SendSetInfo(identity); }, 88,
-                          {0, 0, 0, 0, 'T'}),
-              std::pair(0, size_t{2}));
-}
-
 // What a WaitForAutoSetup did: result, output, requests, ready-line readings
 // and the clock's relative sleeps.
 struct AutoSetupWait {

@@ -161,14 +161,12 @@ TEST_F(TxCommands, ThePolarityFlagIsZeroForPolarityOneOnly) {
                                     {8, {1, 0, 0, 0, 7, 0, 0, 0}}}));
 }
 
-TEST_F(TxCommands, AChannelValueIsAskedByNumberAndReadAsRawAndFloatBits) {
-    EXPECT_EQ(Requests(7, 9), (Sent{{28, {7, 0, 0, 0}}, {9, {}}}));
-    EXPECT_EQ(std::pair(words[0], words[1]), std::pair(0x00012345u, 0x40490FDBu));
-}
-
-TEST_F(TxCommands, ALimitIsAskedByNumberAndFlagsAndReadAsTwoWords) {
-    EXPECT_EQ(Requests(9, 11), (Sent{{15, {3, 0, 0, 0, 0, 0, 1, 0}}, {9, {}}}));
-    EXPECT_EQ(std::pair(words[2], words[3]), std::pair(1000u, 0xFFFFFFF6u));
+// A value comes as raw and float bits, a limit as two words.
+TEST_F(TxCommands, AChannelValueAndALimitAreAskedByNumberAndReadAsTwoWords) {
+    EXPECT_EQ(Requests(7, 11),
+              (Sent{{28, {7, 0, 0, 0}}, {9, {}}, {15, {3, 0, 0, 0, 0, 0, 1, 0}}, {9, {}}}));
+    EXPECT_EQ(std::vector(words, words + 4),
+              (std::vector<uint32_t>{0x00012345, 0x40490FDB, 1000, 0xFFFFFFF6}));
 }
 
 TEST(TxInfo, AutoSetupTriesFourTimesWhenEveryTransferFails) {

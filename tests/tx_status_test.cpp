@@ -147,19 +147,6 @@ TEST(TxStatusTest, TheDumpShowsEveryFieldOfTheStatusRecord) {
               "-------------------\n"));
 }
 
-TEST(TxStatusTest, TheTraceLineShowsElevenColumnsFromTheirPositions) {
-    StatusTraceSample sample;
-    const std::pair<size_t, float> traced[] = {{0, 1.5f}, {4, -2.25f}, {8, 100.0f}, {104, 0.001f},
-        {108, 3.14159f}, {112, -0.5f}, {116, 12345.678f}, {120, 0.0f}};
-    for (auto [offset, value] : traced) WriteF32LE(sample.bytes, offset, value);
-    WriteU32LE(sample.bytes, 12, 0xDEADBEEF);
-    WriteU8(sample.bytes, 166, 200);
-    WriteU8(sample.bytes, 167, 7);
-    EXPECT_EQ(Printed([&] { PrintStatusTraceLine(sample); }).first,
-              "@ 1.500\t-2.250\t100.000\t0xdeadbeef\t 0.001\t200\t 3.142\t7\t-0.500\t12345.678\t"
-              " 0.000\n");
-}
-
 TEST(TxStatusTest, WithoutAStatusReplyTenAttemptsKeepTheOldRecordAndPrintNoDump) {
     BoardLink s({.faultWord = 0x01000020});
     s.link.GetStatus(false);

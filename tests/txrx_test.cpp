@@ -135,9 +135,9 @@ TEST(TxrxReadyLine, ANeverReadyLineIsGivenUpEightSecondsAfterThePauseAndTheTrans
     b.bench.gpio.NeverReady();
     b.clock.tick = 100000000;  // a slow clock: fewer readings until the deadline
     const timespec start = b.clock.now;
-    EXPECT_EQ(Printed([&] { b.link.txrx(M_NULL, 8, 8); }),
-              OutErr("*** WaitMinDelay(0) Timeout tx GetSpiRead\n",
-                     "*** TXSPI try to communicate with spi not ready\n"));
+    // The complaint about the busy line: tx_spi_test's.
+    EXPECT_EQ(Printed([&] { b.link.txrx(M_NULL, 8, 8); }).first,
+              "*** WaitMinDelay(0) Timeout tx GetSpiRead\n");
     EXPECT_GE(NanosecondsBetween(start, b.clock.last), 8000000000);
     EXPECT_EQ(std::pair(b.bench.board.ExchangeCount(), b.link.FailedExchanges()),
               std::pair(4, uint64_t{0}));
