@@ -33,32 +33,24 @@ std::pair<int, size_t> SendChecked(uint8_t type, int ackFailures,
 }
 
 TEST(TxModesTest, SetupSendsItsFirstTwoArgumentsSwappedAndRetriesUntilConfirmed) {
-    auto setup = [](TxSpi& l) { return l.SendSetup(1, 2, 3); };
+    const auto setup = [](TxSpi& l) { return l.SendSetup(1, 2, 3); };
     EXPECT_EQ(SendChecked(M_SETUP, 2, setup, 20, {2, 1, 3}), std::pair(0, size_t{6}));
 }
 
 TEST(TxModesTest, AnUnconfirmedLimitIsSentTenTimesWithTheSamePayload) {
-    auto limit = [](TxSpi& l) { return l.SendSetLimit(1, 2, 3); };
+    const auto limit = [](TxSpi& l) { return l.SendSetLimit(1, 2, 3); };
     EXPECT_EQ(SendChecked(M_SET_LIMIT, sim::kAlways, limit, 20, {1, 2, 3}),
               std::pair(int{MISSING_ACK}, size_t{20}));
 }
 
 TEST(TxModesTest, SwitchingOnSendsFlagOneAndTheValueAndIsConfirmed) {
-    auto on = [](TxSpi& l) { return l.SendOn(true, 7); };
-    EXPECT_EQ(SendChecked(M_ON, 0, on, 16, {1, 7}), std::pair(0, size_t{2}));
+    EXPECT_EQ(SendChecked(M_ON, 0, [](TxSpi& l) { return l.SendOn(true, 7); }, 16, {1, 7}),
+              std::pair(0, size_t{2}));
 }
 
 TEST(TxModesTest, SwitchingOffSendsFlagZeroOnceWithoutConfirmation) {
-    auto off = [](TxSpi& l) { return l.SendOn(false, 7); };
+    const auto off = [](TxSpi& l) { return l.SendOn(false, 7); };
     EXPECT_EQ(SendChecked(M_ON, sim::kAlways, off, 16, {0, 7}), std::pair(0, size_t{1}));
-}
-
-TEST(TxModesTest, TheIdentityIsSentUnderTheLinksOwnHeader) {
-    std::array<uint8_t, kTransmitterInfoSize> identity{};
-    identity[0] = 0xEE;  // replaced by the header
-    identity[24] = 'T';  // product
-    auto info = [&](TxSpi& l) { return l.SendSetInfo(identity); };
-    EXPECT_EQ(SendChecked(M_SET_INFO, 0, info, 88, {0, 0, 0, 0, 'T'}), std::pair(0, size_t{2}));
 }
 
 // What a WaitForAutoSetup did: result, output, requests, ready-line readings
@@ -73,34 +65,35 @@ struct AutoSetupWait {
 
 AutoSetupWait WaitForAutoSetup(BoardLink& b) {
     const int before = b.bench.gpio.GetPinCount();
-    CapturedOutput output;
-    const bool ready = b.link.WaitForAutoSetup();
-    output.Finish();
-    return {ready, output.out, output.err, b.Types(), b.bench.gpio.GetPinCount() - before,
-            b.clock.sleeps};
+    bool ready = false;
+    const auto [out, err] = Printed([&] { ready = b.link.WaitForAutoSetup(); });
+    return {ready, out, err, b.Types(), b.bench.gpio.GetPinCount() - before, b.clock.sleeps};
 }
 
-const std::string kLineTimeout = "*** WaitForAutoSetup: Timeout  GetSpiRead\n";
+// A wait that polled every `period` and gave up after 8 s.
+void ExpectGaveUpAfter8S(int64_t elapsed, const std::vector<int64_t>& sleeps, int64_t period) {
+    EXPECT_GE(elapsed, 8000000000);
+    EXPECT_LT(elapsed, 8500000000);
+    ASSERT_GE(sleeps.size(), 2u);
+    EXPECT_EQ(sleeps, std::vector<int64_t>(sleeps.size(), period));
+}
+
 const std::string kExchangeLineTimeout = "*** WaitMinDelay(0) Timeout tx GetSpiRead\n";
 
 TEST(TxModesTest, AnInhibitBitEndsTheSetUpWaitAtTheFirstQuery) {
     BoardLink b({.identity = {.softwareNumber = "994"}, .readyWord = 0, .faultWord = 2},
                 LinkStart::kIdentified);
     const AutoSetupWait wait = WaitForAutoSetup(b);
-    EXPECT_FALSE(wait.ready);
-    EXPECT_EQ(wait.out, "*** WaitForAutoSetup: FATAL ERROR 0x00000002 \n");
-    EXPECT_EQ(wait.err, "");
-    EXPECT_EQ(wait.types, (Types{5, 9}));
+    EXPECT_EQ(std::tuple(wait.ready, wait.out, wait.err, wait.types),
+              std::tuple(false, "*** WaitForAutoSetup: FATAL ERROR 0x00000002 \n", "",
+                         Types{5, 9}));
 }
 
 TEST(TxModesTest, WithFastTimingTheQueryFollowsTwoReadyReadingsInARow) {
     BoardLink b({}, LinkStart::kIdentified);
     b.bench.gpio.ScriptLevels({0, 1, 0, 0});  // ready, busy, ready, ready
     const AutoSetupWait wait = WaitForAutoSetup(b);
-    EXPECT_TRUE(wait.ready);
-    EXPECT_EQ(wait.out, "");
-    EXPECT_FALSE(wait.err.starts_with(kLineTimeout));
-    EXPECT_EQ(wait.types, (Types{5, 9}));
+    EXPECT_EQ(std::tuple(wait.ready, wait.types), std::tuple(true, Types{5, 9}));
     // Four readings, then three for each of the query's two exchanges.
     EXPECT_EQ(wait.readings, 4 + 3 + 3);
     EXPECT_EQ(wait.sleeps, std::vector<int64_t>(5, 500000));
@@ -110,13 +103,9 @@ TEST(TxModesTest, WithLegacyTimingTheSetUpWaitQueriesEvery20MsAndGivesUpAfter8S)
     BoardLink b({.identity = {.softwareNumber = "994"}, .readyWord = 0}, LinkStart::kIdentified);
     const timespec start = b.clock.now;
     const AutoSetupWait wait = WaitForAutoSetup(b);
-    EXPECT_FALSE(wait.ready);
-    EXPECT_EQ(wait.out, "*** WaitForAutoSetup: Timeout\n");
-    const int64_t elapsed = NanosecondsBetween(start, b.clock.now);
-    EXPECT_GE(elapsed, 8000000000);
-    EXPECT_LT(elapsed, 8500000000);
-    ASSERT_GE(wait.sleeps.size(), 2u);
-    EXPECT_EQ(wait.sleeps, std::vector<int64_t>(wait.sleeps.size(), 20000000));
+    EXPECT_EQ(std::tuple(wait.ready, wait.out),
+              std::tuple(false, "*** WaitForAutoSetup: Timeout\n"));
+    ExpectGaveUpAfter8S(NanosecondsBetween(start, b.clock.now), wait.sleeps, 20000000);
 }
 
 TEST(TxModesTest, ANeverReadyLineLeavesOneQueryToDecideAfter8S) {
@@ -126,38 +115,22 @@ TEST(TxModesTest, ANeverReadyLineLeavesOneQueryToDecideAfter8S) {
         b.bench.gpio.NeverReady();
         b.clock.tick = 1000000000;
         const AutoSetupWait wait = WaitForAutoSetup(b);
-        EXPECT_EQ(wait.ready, readyWord == 1);
         // The wait reports its own timeout first, then each exchange of the query its own.
-        EXPECT_TRUE(wait.err.starts_with(kLineTimeout));
-        EXPECT_EQ(wait.out, kExchangeLineTimeout + kExchangeLineTimeout +
-                                (readyWord == 1 ? "" : "*** WaitForAutoSetup: Timeout\n"));
-        EXPECT_EQ(wait.types, (Types{5, 9}));
+        EXPECT_TRUE(wait.err.starts_with("*** WaitForAutoSetup: Timeout  GetSpiRead\n"));
+        const std::string gaveUp = readyWord == 1 ? "" : "*** WaitForAutoSetup: Timeout\n";
+        EXPECT_EQ(std::tuple(wait.ready, wait.out, wait.types),
+                  std::tuple(readyWord == 1, kExchangeLineTimeout + kExchangeLineTimeout + gaveUp,
+                             Types{5, 9}));
     }
-}
-
-TEST(TxModesTest, AModeChangeIsDoneWhenAQueryNoLongerReportsIt) {
-    // A standby of four exchanges: two confirm it, two queries see the rest.
-    BoardLink b({.faultWord = 0x04000001, .modeChangeExchanges = 4});
-    CapturedOutput output;
-    EXPECT_EQ(b.link.SendStandby(), 0);
-    EXPECT_TRUE(b.link.WaitForModeChangeDone());
-    EXPECT_EQ(b.Types(), (Types{19, 9, 5, 9, 5, 9}));
-    EXPECT_EQ(b.clock.sleeps, (std::vector<int64_t>{5000000}));
 }
 
 TEST(TxModesTest, AModeChangeThatNeverEndsTimesOutAfter8SPollingEvery5Ms) {
     BoardLink b({.modeChangeExchanges = 1000000});
-    CapturedOutput output;
-    b.link.SendInit();
+    Printed([&] { b.link.SendInit(); });
     const timespec start = b.clock.now;
-    EXPECT_FALSE(b.link.WaitForModeChangeDone());
-    output.Finish();
-    EXPECT_EQ(output.err, "*** WaitForModeChangeDone() Timeout \n");
-    const int64_t elapsed = NanosecondsBetween(start, b.clock.now);
-    EXPECT_GE(elapsed, 8000000000);
-    EXPECT_LT(elapsed, 8500000000);
-    ASSERT_FALSE(b.clock.sleeps.empty());
-    EXPECT_EQ(b.clock.sleeps, std::vector<int64_t>(b.clock.sleeps.size(), 5000000));
+    EXPECT_EQ(Printed([&] { EXPECT_FALSE(b.link.WaitForModeChangeDone()); }).second,
+              "*** WaitForModeChangeDone() Timeout \n");
+    ExpectGaveUpAfter8S(NanosecondsBetween(start, b.clock.now), b.clock.sleeps, 5000000);
 }
 
 // M_REQ_FAULTS answered by a bare acknowledgement ten times, then `more`.
@@ -167,6 +140,8 @@ Types AfterTenFailedReads(const Types& more) {
     types.insert(types.end(), more.begin(), more.end());
     return types;
 }
+
+const Types kViaStandby = {26, 13, 9, 19, 9, 5, 9, 5, 9, 1, 9};
 
 // RecoverToInit against a board: what it sends, and how often it restarts the
 // link (each restart a pause of 100 ms and a line).
@@ -178,11 +153,10 @@ const struct RecoveryCase {
 } kRecoveries[] = {
     {"ReadsFaultsAndModeThenInitialises", {.faultWord = 0}, {26, 13, 9, 5, 9, 1, 9}, 0},
     {"LeadsATransmitterWithItsEmergencyButtonActiveThroughStandby", {.faultWord = 0x04000000},
-     {26, 13, 9, 19, 9, 5, 9, 5, 9, 1, 9}, 0},
-    {"LeadsAnInhibitedTransmitterThroughStandby", {.faultWord = 0x00000001},
-     {26, 13, 9, 19, 9, 5, 9, 5, 9, 1, 9}, 0},
+     kViaStandby, 0},
+    {"LeadsAnInhibitedTransmitterThroughStandby", {.faultWord = 0x00000001}, kViaStandby, 0},
     {"LeadsATransmitterWithItsStopFunctionActiveThroughStandby", {.faultWord = 0x00000002},
-     {26, 13, 9, 19, 9, 5, 9, 5, 9, 1, 9}, 0},
+     kViaStandby, 0},
     {"RestartsTheLinkAfterTenFailedReads", {.nullReplyTo = {M_REQ_FAULTS}},
      AfterTenFailedReads({19, 17, 5, 9, 1, 9}), 1},
     {"RestartsAgainWhenAModeChangeOutlastsTheFirstRestart",
@@ -196,13 +170,11 @@ class Recovery : public testing::TestWithParam<RecoveryCase> {};
 
 TEST_P(Recovery, SendsAndRestartsAsItsRowSays) {
     BoardLink b(GetParam().board);
-    CapturedOutput output;
-    EXPECT_TRUE(b.link.RecoverToInit());
-    output.Finish();
+    const std::string out = Printed([&] { EXPECT_TRUE(b.link.RecoverToInit()); }).first;
     const int restarts = static_cast<int>(std::ranges::count(b.clock.sleeps, 100000000));
     std::string lines;
     for (int i = 0; i < restarts; ++i) lines += "TxSpi::txrxRestart\n";
-    EXPECT_EQ(output.out, lines);
+    EXPECT_EQ(out, lines);
     EXPECT_EQ(b.Types(), GetParam().types);
     EXPECT_EQ(restarts, GetParam().restarts);
 }

@@ -9,26 +9,21 @@
 
 namespace {
 
-const std::string kVersion5 = "TxSpi: Detected protocol version 5\n";
-
 using TxSpiSetup = KeepsProtocolVersion;
 
 TEST_F(TxSpiSetup, ModeOneEightBitsAndTheSpeedTheDriverSettlesOn) {
     activeProtocol = &ProtocolV5;  // an earlier link's: a new link detects it afresh
     BoardLink b({.reportedSpeedHz = 781250}, LinkStart::kFresh);
-    EXPECT_EQ(b.bench.err, kVersion5);
-    EXPECT_EQ(b.bench.out, "TXspi speed=781250\n");
-    EXPECT_EQ(std::tuple(b.bench.board.Mode(), b.bench.board.BitsPerWord()), std::tuple(1, 8));
+    const Bench& bench = b.bench;
+    EXPECT_EQ(std::tuple(bench.out, bench.err, bench.board.Mode(), bench.board.BitsPerWord()),
+              std::tuple("TXspi speed=781250\n", "TxSpi: Detected protocol version 5\n", 1, 8));
 }
 
 // Both nodes are opened close-on-exec, so that children do not inherit them,
 // through the driver the link is given, which also answers the set-up.
 TEST_F(TxSpiSetup, TheNodeIsOpenedCloseOnExecThroughTheGivenDriver) {
     RecordingDriver spi;
-    {
-        CapturedOutput output;
-        TxSpi link("/dev/spidev0.1", spi);
-    }
+    Printed([&] { TxSpi link("/dev/spidev0.1", spi); });
     using Open = std::pair<std::string, int>;
     EXPECT_EQ(spi.opens, (std::vector<Open>{{"/dev/fpga_config.0", O_RDWR | O_CLOEXEC},
                                             {"/dev/spidev0.1", O_RDWR | O_CLOEXEC}}));
@@ -38,21 +33,18 @@ TEST_F(TxSpiSetup, TheNodeIsOpenedCloseOnExecThroughTheGivenDriver) {
     EXPECT_EQ(spi.closed, (std::vector<int>{5, 5}));
 }
 
-using OutErr = std::pair<std::string, std::string>;  // standard output, standard error
-
-// Four raw transfers, the fourth failing and the third with a busy ready
-// line; what each printed.
+// Four raw transfers, the fourth failing (reported as txrx_test's failures
+// are) and the third with a busy ready line; what each printed.
 class TxSpiTransfer : public testing::Test {
 protected:
     void SetUp() override {
         for (size_t i = 0; i < tx.size(); ++i) tx[i] = static_cast<uint8_t>(i);
         b.bench.gpio.ScriptLevels({0, 0, 1});
         for (auto [length, result] :
-             {std::pair(200, 0), {201, IOCTL_ERROR}, {8, 0}, {8, IOCTL_ERROR}}) {
-            CapturedOutput output;
-            EXPECT_EQ(b.link.SpiTransfer(size_t(length), tx.data(), rx.data()), result) << length;
-            output.Finish();
-            printed.emplace_back(output.out, output.err);
+             {std::pair(size_t{200}, 0), {201, IOCTL_ERROR}, {8, 0}, {8, IOCTL_ERROR}}) {
+            printed.push_back(Printed([&] {
+                EXPECT_EQ(b.link.SpiTransfer(length, tx.data(), rx.data()), result) << length;
+            }));
         }
     }
     BoardLink b{{.failIoctlFromExchange = 4}, LinkStart::kFresh};
@@ -77,18 +69,16 @@ TEST_F(TxSpiTransfer, ABusyReadyLineIsComplainedAboutAndTheTransferStillGoes) {
     EXPECT_EQ(printed[2], OutErr("", "*** TXSPI try to communicate with spi not ready\n"));
 }
 
-TEST_F(TxSpiTransfer, AFailedTransferIsReportedWithItsResult) {
-    EXPECT_EQ(printed[3], OutErr("", "*** TXSPI ioctl error ret=-1 length=8\n"));
-}
 
 TEST(TxSpiTrace, ALineNamesTheTypeByItsLowByteTheIdsAndTheErrorFlags) {
     BoardLink b({}, LinkStart::kFresh);
-    CapturedOutput output;
-    b.link.PrintTrace({1, M_REQ_INFO, 12, 0, 14});
-    b.link.PrintTrace({1, 300, 1, 2, 0});
-    b.link.PrintTrace({1, 265, 1, 2, 0});  // low byte 9
-    output.Finish();
-    EXPECT_EQ(output.err, "TXSPI:OUT --> MyId=12 TxId=0 M_REQ_INFO 14  *Missing ack* *ioctl error* "
+    const OutErr printed = Printed([&] {
+        b.link.PrintTrace({1, M_REQ_INFO, 12, 0, 14});
+        b.link.PrintTrace({1, 300, 1, 2, 0});
+        b.link.PrintTrace({1, 265, 1, 2, 0});  // low byte 9
+    });
+    EXPECT_EQ(printed.second,
+              "TXSPI:OUT --> MyId=12 TxId=0 M_REQ_INFO 14  *Missing ack* *ioctl error* "
                           "*protocol version error* \n"
                           "TXSPI:OUT --> MyId=1 TxId=2 *** Unknown message *** 0     \n"
                           "TXSPI:OUT --> MyId=1 TxId=2 M_NULL 0     \n");
@@ -110,8 +100,7 @@ TEST(TxSpiProtocol, EveryTypePausesAsItsTimingColumnSays) {
             const int64_t us = table->contains(type) ? table->at(type) : floor;
             EXPECT_EQ(b.link.MinDelayNs(type), us * 1000) << MessageCatalogue[type].name;
         }
-        CapturedOutput output;
-        b.link.GetInfo(info);
+        Printed([&] { b.link.GetInfo(info); });
     }
 }
 
@@ -125,90 +114,66 @@ TEST_F(TxSpiProtocolVersion, AnnouncedVersionsAreAdoptedAndAnUnknownOneSelects5)
         {0, 5, &ProtocolV5, false}, {10, 4, &ProtocolV4, true}, {11, 5, &ProtocolV5, false}};
     for (const auto& s : steps) {
         while (b.link.ErrorCount() < s.errors) b.link.CountError();
-        CapturedOutput output;
-        EXPECT_TRUE(b.link.CheckProtocolVersion(s.version));
-        output.Finish();
+        const std::string err =
+            Printed([&] { EXPECT_TRUE(b.link.CheckProtocolVersion(s.version)); }).second;
         const std::string line = "TxSpi: Detected protocol version " + std::to_string(s.version);
-        EXPECT_EQ(output.err, s.announced ? line + "\n" : "") << s.version << " after " << s.errors;
-        EXPECT_EQ(activeProtocol, s.p);
+        EXPECT_EQ(std::pair(err, activeProtocol), std::pair(s.announced ? line + "\n" : "", s.p))
+            << s.version << " after " << s.errors;
     }
 }
 
 // Ready and fault queries, an automatic set-up, the three polarities, a
-// channel value and a limit, one after the other: the frames they send.
-const std::vector<Bytes> kInfoFrames = {
-    Frame({.type = 5, .frameId = 1, .version = 5, .length = 8, .ackId = 0, .checksum = 19}),
-    Frame({.type = 9, .frameId = 2, .version = 5, .length = 8, .ackId = 1, .checksum = 25}),
-    Frame({.type = 18, .frameId = 3, .version = 5, .length = 12, .ackId = 2, .checksum = 125},
-          {0x55, 0, 0, 0}),
-    Frame({.type = 9, .frameId = 4, .version = 5, .length = 8, .ackId = 3, .checksum = 29}),
-    Frame({.type = 8, .frameId = 5, .version = 5, .length = 16, .ackId = 4, .checksum = 45},
-          {0, 0, 0, 0, 7, 0, 0, 0}),
-    Frame({.type = 8, .frameId = 6, .version = 5, .length = 16, .ackId = 5, .checksum = 48},
-          {1, 0, 0, 0, 7, 0, 0, 0}),
-    Frame({.type = 8, .frameId = 7, .version = 5, .length = 16, .ackId = 6, .checksum = 50},
-          {1, 0, 0, 0, 7, 0, 0, 0}),
-    Frame({.type = 28, .frameId = 8, .version = 5, .length = 12, .ackId = 7, .checksum = 67},
-          {7, 0, 0, 0}),
-    Frame({.type = 9, .frameId = 9, .version = 5, .length = 8, .ackId = 8, .checksum = 39}),
-    Frame({.type = 15, .frameId = 10, .version = 5, .length = 16, .ackId = 9, .checksum = 59},
-          {3, 0, 0, 0, 0, 0, 1, 0}),
-    Frame({.type = 9, .frameId = 11, .version = 5, .length = 8, .ackId = 10, .checksum = 43}),
-};
+// channel value and a limit, one after the other. The frame header is
+// txrx_test's; here each request's type and payload.
+using Sent = std::vector<std::pair<int, Bytes>>;
 
 class TxCommands : public testing::Test {
 protected:
     void SetUp() override {
         CapturedOutput output;
-        ASSERT_TRUE(b.link.RequestReady());
-        fault[0] = b.link.FaultWord();
+        ASSERT_TRUE(b.link.RequestReady());  // keeps the fault word
         EXPECT_EQ(b.link.AutoSetup(0x55), 0);
-        fault[1] = b.link.FaultWord();
         for (int polarity : {1, 2, 0}) EXPECT_EQ(b.link.SetPolarity(polarity, 7), 0) << polarity;
         EXPECT_EQ(b.link.RequestValue(7, words[0], words[1]), 0);
         EXPECT_EQ(b.link.RequestLimit(3, 0x10000, words[2], words[3]), 0);
-        ASSERT_EQ(b.bench.Requests().size(), kInfoFrames.size());
+        ASSERT_EQ(b.bench.Requests().size(), 11u);
     }
-    // The requests from `from` to `to` went out as listed.
-    void ExpectSent(size_t from, size_t to) const {
-        const std::vector<Bytes> sent = b.bench.Requests();
-        EXPECT_EQ(std::vector(sent.begin() + from, sent.begin() + to),
-                  std::vector(kInfoFrames.begin() + from, kInfoFrames.begin() + to));
+    // The requests from `from` to `to`.
+    Sent Requests(size_t from, size_t to) const {
+        Sent sent;
+        for (const Bytes& r : b.bench.Requests()) {
+            sent.emplace_back(r[0], Bytes(r.begin() + 8, r.end()));
+        }
+        return {sent.begin() + from, sent.begin() + to};
     }
     BoardLink b{{.faultWord = 0x20, .channels = {{7, {3.14159274f, 0x12345}}},
                  .limits = {{3, {1000, 0xFFFFFFF6}}}}, LinkStart::kFresh};
-    uint32_t fault[2] = {}, words[4] = {};
+    uint32_t words[4] = {};
 };
 
-TEST_F(TxCommands, TheReadyQueryKeepsTheFaultWordOfItsReply) {
-    ExpectSent(0, 2);
-    EXPECT_EQ(fault[0], 0x20u);
-}
-
 TEST_F(TxCommands, AutoSetupSendsItsWordAndClearsTheKeptFaultWord) {
-    ExpectSent(2, 4);
-    EXPECT_EQ(fault[1], 0u);
+    EXPECT_EQ(Requests(2, 4), (Sent{{18, {0x55, 0, 0, 0}}, {9, {}}}));
+    EXPECT_EQ(b.link.FaultWord(), 0u);
 }
 
-TEST_F(TxCommands, ThePolarityFlagIsZeroForPolarityOneOnly) { ExpectSent(4, 7); }
-
-TEST_F(TxCommands, AChannelValueIsAskedByNumberAndReadAsRawAndFloatBits) {
-    ExpectSent(7, 9);
-    EXPECT_EQ(std::pair(words[0], words[1]), std::pair(0x00012345u, 0x40490FDBu));
+TEST_F(TxCommands, ThePolarityFlagIsZeroForPolarityOneOnly) {
+    EXPECT_EQ(Requests(4, 7), (Sent{{8, {0, 0, 0, 0, 7, 0, 0, 0}}, {8, {1, 0, 0, 0, 7, 0, 0, 0}},
+                                    {8, {1, 0, 0, 0, 7, 0, 0, 0}}}));
 }
 
-TEST_F(TxCommands, ALimitIsAskedByNumberAndFlagsAndReadAsTwoWords) {
-    ExpectSent(9, 11);
-    EXPECT_EQ(std::pair(words[2], words[3]), std::pair(1000u, 0xFFFFFFF6u));
+// A value comes as raw and float bits, a limit as two words.
+TEST_F(TxCommands, AChannelValueAndALimitAreAskedByNumberAndReadAsTwoWords) {
+    EXPECT_EQ(Requests(7, 11),
+              (Sent{{28, {7, 0, 0, 0}}, {9, {}}, {15, {3, 0, 0, 0, 0, 0, 1, 0}}, {9, {}}}));
+    EXPECT_EQ(std::vector(words, words + 4),
+              (std::vector<uint32_t>{0x00012345, 0x40490FDB, 1000, 0xFFFFFFF6}));
 }
 
 TEST(TxInfo, AutoSetupTriesFourTimesWhenEveryTransferFails) {
     BoardLink b({.failIoctlFromExchange = 1}, LinkStart::kFresh);
-    CapturedOutput output;
-    EXPECT_EQ(b.link.AutoSetup(0x55), IOCTL_ERROR);
-    output.Finish();
+    const std::string err = Printed([&] { EXPECT_EQ(b.link.AutoSetup(0x55), IOCTL_ERROR); }).second;
+    EXPECT_TRUE(err.ends_with("TXSPI:OUT --> MyId=8 TxId=0 M_NULL 0     \n"));
     EXPECT_EQ(b.bench.board.ExchangeCount(), 8);
-    EXPECT_TRUE(output.err.ends_with("TXSPI:OUT --> MyId=8 TxId=0 M_NULL 0     \n"));
 }
 
 }  // namespace
