@@ -33,6 +33,14 @@ TEST_F(TxSpiSetup, TheNodeIsOpenedCloseOnExecThroughTheGivenDriver) {
     EXPECT_EQ(spi.closed, (std::vector<int>{5, 5}));
 }
 
+TEST_F(TxSpiSetup, AMissingNodeIsNamedAndNotSetUp) {
+    RecordingDriver spi;
+    spi.missing = {"/dev/spidev0.1"};
+    EXPECT_TRUE(Printed([&] { TxSpi link("/dev/spidev0.1", spi); }).second.ends_with(
+                    "******* Error: TxSpi can't open device /dev/spidev0.1\n"));
+    EXPECT_TRUE(spi.codes.empty());
+}
+
 // Four raw transfers, the fourth failing (reported as txrx_test's failures
 // are) and the third with a busy ready line; what each printed.
 class TxSpiTransfer : public testing::Test {

@@ -100,6 +100,12 @@ TEST(Txrx, WrongChecksumIsReportedWithTheLastTwoExchangesAndNotAcknowledged) {
               Frame({.type = 9, .frameId = 5, .version = 5, .length = 8, .checksum = 27}));
 }
 
+TEST(TxrxReplyChecks, AReplyLongerThanExpectedIsReported) {
+    BoardLink b({.garbage = Bytes(200, 0xFF)}, LinkStart::kFresh);
+    const std::string err = Printed([&] { b.link.txrx(M_REQ_INFO, 8, 88); }).second;
+    EXPECT_NE(err.find("\n**** TOO large message received received=255 expected=88\n"), err.npos) << err;
+}
+
 // Eleven failed transfers, a good exchange, then one cut short: what each printed.
 class TxrxReports : public testing::Test {
 protected:
