@@ -8,17 +8,6 @@
 // for the default software number 1020).
 enum class LinkStart { kFresh, kPolled, kIdentified };
 
-using OutErr = std::pair<std::string, std::string>;  // standard output, standard error
-
-// What `run` printed.
-template <class Run>
-OutErr Printed(Run&& run) {
-    CapturedOutput output;
-    run();
-    output.Finish();
-    return {output.out, output.err};
-}
-
 // The link of `bench`, on its FakeClock, which skips every pause; what the
 // first exchange printed is not kept.
 struct BoardLink {

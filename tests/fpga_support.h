@@ -9,10 +9,8 @@
 
 // What `run` printed: its standard output, then its standard error.
 inline std::string Printed(const std::function<void()>& run) {
-    CapturedOutput output;
-    run();
-    output.Finish();
-    return output.out + output.err;
+    const auto [out, err] = PrintedStreams(run);
+    return out + err;
 }
 
 // `size` bytes in which neighbouring chunks of 1024 differ, so that a lost,

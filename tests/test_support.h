@@ -23,6 +23,7 @@
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fake_clock.h"
@@ -51,6 +52,17 @@ struct CapturedOutput {
     std::string out, err;
     bool finished = false;
 };
+
+using OutErr = std::pair<std::string, std::string>;  // standard output, standard error
+
+// What `run` printed on each stream.
+template <class Run>
+OutErr PrintedStreams(Run&& run) {
+    CapturedOutput output;
+    run();
+    output.Finish();
+    return {output.out, output.err};
+}
 
 // The emulated nodes (each optional) and the one way to open a link on them,
 // running on a FakeClock; board_link.h adds the link's first exchange.

@@ -66,7 +66,7 @@ struct AutoSetupWait {
 AutoSetupWait WaitForAutoSetup(BoardLink& b) {
     const int before = b.bench.gpio.GetPinCount();
     bool ready = false;
-    const auto [out, err] = Printed([&] { ready = b.link.WaitForAutoSetup(); });
+    const auto [out, err] = PrintedStreams([&] { ready = b.link.WaitForAutoSetup(); });
     return {ready, out, err, b.Types(), b.bench.gpio.GetPinCount() - before, b.clock.sleeps};
 }
 
@@ -126,9 +126,9 @@ TEST(TxModesTest, ANeverReadyLineLeavesOneQueryToDecideAfter8S) {
 
 TEST(TxModesTest, AModeChangeThatNeverEndsTimesOutAfter8SPollingEvery5Ms) {
     BoardLink b({.modeChangeExchanges = 1000000});
-    Printed([&] { b.link.SendInit(); });
+    PrintedStreams([&] { b.link.SendInit(); });
     const timespec start = b.clock.now;
-    EXPECT_EQ(Printed([&] { EXPECT_FALSE(b.link.WaitForModeChangeDone()); }).second,
+    EXPECT_EQ(PrintedStreams([&] { EXPECT_FALSE(b.link.WaitForModeChangeDone()); }).second,
               "*** WaitForModeChangeDone() Timeout \n");
     ExpectGaveUpAfter8S(NanosecondsBetween(start, b.clock.now), b.clock.sleeps, 5000000);
 }
@@ -170,7 +170,7 @@ class Recovery : public testing::TestWithParam<RecoveryCase> {};
 
 TEST_P(Recovery, SendsAndRestartsAsItsRowSays) {
     BoardLink b(GetParam().board);
-    const std::string out = Printed([&] { EXPECT_TRUE(b.link.RecoverToInit()); }).first;
+    const std::string out = PrintedStreams([&] { EXPECT_TRUE(b.link.RecoverToInit()); }).first;
     const int restarts = static_cast<int>(std::ranges::count(b.clock.sleeps, 100000000));
     std::string lines;
     for (int i = 0; i < restarts; ++i) lines += "TxSpi::txrxRestart\n";

@@ -23,7 +23,7 @@ TEST_F(TxSpiSetup, ModeOneEightBitsAndTheSpeedTheDriverSettlesOn) {
 // through the driver the link is given, which also answers the set-up.
 TEST_F(TxSpiSetup, TheNodeIsOpenedCloseOnExecThroughTheGivenDriver) {
     RecordingDriver spi;
-    Printed([&] { TxSpi link("/dev/spidev0.1", spi); });
+    PrintedStreams([&] { TxSpi link("/dev/spidev0.1", spi); });
     using Open = std::pair<std::string, int>;
     EXPECT_EQ(spi.opens, (std::vector<Open>{{"/dev/fpga_config.0", O_RDWR | O_CLOEXEC},
                                             {"/dev/spidev0.1", O_RDWR | O_CLOEXEC}}));
@@ -36,7 +36,7 @@ TEST_F(TxSpiSetup, TheNodeIsOpenedCloseOnExecThroughTheGivenDriver) {
 TEST_F(TxSpiSetup, AMissingNodeIsNamedAndNotSetUp) {
     RecordingDriver spi;
     spi.missing = {"/dev/spidev0.1"};
-    EXPECT_TRUE(Printed([&] { TxSpi link("/dev/spidev0.1", spi); }).second.ends_with(
+    EXPECT_TRUE(PrintedStreams([&] { TxSpi link("/dev/spidev0.1", spi); }).second.ends_with(
                     "******* Error: TxSpi can't open device /dev/spidev0.1\n"));
     EXPECT_TRUE(spi.codes.empty());
 }
@@ -50,7 +50,7 @@ protected:
         b.bench.gpio.ScriptLevels({0, 0, 1});
         for (auto [length, result] :
              {std::pair(size_t{200}, 0), {201, IOCTL_ERROR}, {8, 0}, {8, IOCTL_ERROR}}) {
-            printed.push_back(Printed([&] {
+            printed.push_back(PrintedStreams([&] {
                 EXPECT_EQ(b.link.SpiTransfer(length, tx.data(), rx.data()), result) << length;
             }));
         }
@@ -80,7 +80,7 @@ TEST_F(TxSpiTransfer, ABusyReadyLineIsComplainedAboutAndTheTransferStillGoes) {
 
 TEST(TxSpiTrace, ALineNamesTheTypeByItsLowByteTheIdsAndTheErrorFlags) {
     BoardLink b({}, LinkStart::kFresh);
-    const OutErr printed = Printed([&] {
+    const OutErr printed = PrintedStreams([&] {
         b.link.PrintTrace({1, M_REQ_INFO, 12, 0, 14});
         b.link.PrintTrace({1, 300, 1, 2, 0});
         b.link.PrintTrace({1, 265, 1, 2, 0});  // low byte 9
@@ -108,7 +108,7 @@ TEST(TxSpiProtocol, EveryTypePausesAsItsTimingColumnSays) {
             const int64_t us = table->contains(type) ? table->at(type) : floor;
             EXPECT_EQ(b.link.MinDelayNs(type), us * 1000) << MessageCatalogue[type].name;
         }
-        Printed([&] { b.link.GetInfo(info); });
+        PrintedStreams([&] { b.link.GetInfo(info); });
     }
 }
 
@@ -123,7 +123,7 @@ TEST_F(TxSpiProtocolVersion, AnnouncedVersionsAreAdoptedAndAnUnknownOneSelects5)
     for (const auto& s : steps) {
         while (b.link.ErrorCount() < s.errors) b.link.CountError();
         const std::string err =
-            Printed([&] { EXPECT_TRUE(b.link.CheckProtocolVersion(s.version)); }).second;
+            PrintedStreams([&] { EXPECT_TRUE(b.link.CheckProtocolVersion(s.version)); }).second;
         const std::string line = "TxSpi: Detected protocol version " + std::to_string(s.version);
         EXPECT_EQ(std::pair(err, activeProtocol), std::pair(s.announced ? line + "\n" : "", s.p))
             << s.version << " after " << s.errors;
@@ -179,7 +179,8 @@ TEST_F(TxCommands, AChannelValueAndALimitAreAskedByNumberAndReadAsTwoWords) {
 
 TEST(TxInfo, AutoSetupTriesFourTimesWhenEveryTransferFails) {
     BoardLink b({.failIoctlFromExchange = 1}, LinkStart::kFresh);
-    const std::string err = Printed([&] { EXPECT_EQ(b.link.AutoSetup(0x55), IOCTL_ERROR); }).second;
+    const std::string err =
+        PrintedStreams([&] { EXPECT_EQ(b.link.AutoSetup(0x55), IOCTL_ERROR); }).second;
     EXPECT_TRUE(err.ends_with("TXSPI:OUT --> MyId=8 TxId=0 M_NULL 0     \n"));
     EXPECT_EQ(b.bench.board.ExchangeCount(), 8);
 }

@@ -23,7 +23,7 @@ Reading ReadFaultWord(uint8_t version, uint32_t word, float load = 150.0f) {
     sim::StatusRecord status = sim::DefaultStatusRecord();
     WriteF32LE(status, 52, load);
     BoardLink s({.protocolVersion = version, .faultWord = word, .status = status});
-    const OutErr printed = Printed([&] {
+    const OutErr printed = PrintedStreams([&] {
         s.link.GetStatus(false);  // silent
         s.link.PrintFault(word);
     });
@@ -137,7 +137,7 @@ sim::StatusRecord DistinctStatusRecord() {
 
 TEST(TxStatusTest, TheDumpShowsEveryFieldOfTheStatusRecord) {
     BoardLink s({.faultWord = 0x01000020, .status = DistinctStatusRecord()});
-    EXPECT_EQ(Printed([&] { s.link.GetStatus(true); }),
+    EXPECT_EQ(PrintedStreams([&] { s.link.GetStatus(true); }),
               OutErr("", "-------------------\nfault_flags=0x01000020\ncg_current= 1.2346A\n"
               "vg_voltage= 230.0V\nad_value[0]= 3.1416V  -12\nad_value[1]=   9.9V 1023\n"
               "ad_value[2]=  -1.5V    7\nad_value[3]= 12.30V -32768\n"
@@ -155,7 +155,7 @@ TEST(TxStatusTest, WithoutAStatusReplyTenAttemptsKeepTheOldRecordAndPrintNoDump)
         board.faultWord = 0x00000003;
         board.nullReplyTo = {M_REQ_STATUS};
     });
-    EXPECT_EQ(Printed([&] { s.link.GetStatus(true); }).second.find("fault_flags"),
+    EXPECT_EQ(PrintedStreams([&] { s.link.GetStatus(true); }).second.find("fault_flags"),
               std::string::npos);
     EXPECT_EQ(std::pair(s.bench.board.ExchangeCount() - first, s.link.FaultWord()),
               std::pair(20, 0x01000020u));
@@ -183,7 +183,7 @@ TEST(TxReadoutTest, ASnapshotShowsEveryFieldOfItsRecord) {
                                {0.498f, 0.502f}, {-23.9f, 24.1f}, {23.8f, 24.2f}, {1.2f, 1.6f}};
     for (size_t i = 0; i < 16; ++i) WriteF32LE(r, 104 + 4 * i, pairs[i / 2][i % 2]);
     BoardLink b({.snapshots = {{-7, r}}});  // the board answers snapshot record -7 only
-    EXPECT_EQ(Printed([&] { b.link.PrintSnapshot(-7, true); }).second,
+    EXPECT_EQ(PrintedStreams([&] { b.link.PrintSnapshot(-7, true); }).second,
               "Snapshot information for record id -7\n-------------------------------------\n"
               "Fault flags: 0x01000020, Aggregated fault flags: 0x09000020\n"
               "Requested current: 0.12346A\nRequested voltage: 48.0V\n"
@@ -200,7 +200,7 @@ TEST(TxReadoutTest, ASnapshotShowsEveryFieldOfItsRecord) {
 // fault matrix's).
 TEST(TxReadoutTest, TheChannelValuesNameEveryChannelOfVersion5) {
     BoardLink b({.channels = {{4, {12.5f, 255}}, {19, {-0.5f, -1}}, {13, {1.0f, INT32_MIN}}}});
-    const std::string out = Printed([&] { b.link.PrintChannelValues(); }).first;
+    const std::string out = PrintedStreams([&] { b.link.PrintChannelValues(); }).first;
     EXPECT_EQ(b.Requests().size(), 38u);
     EXPECT_EQ(std::ranges::count(out, '\n'), 19);
     for (const char* line :
@@ -215,7 +215,7 @@ TEST(TxReadoutTest, TheChannelValuesNameEveryChannelOfVersion5) {
 TEST(TxReadoutTest, NoSnapshotIsAskedForWithoutPrintingOrUnderVersion4NorShownWithoutAReply) {
     for (auto [version, print, asked] : {std::tuple(5, false, 0u), {4, true, 0u}, {5, true, 2u}}) {
         BoardLink refusing({.protocolVersion = uint8_t(version), .nullReplyTo = {M_REQ_SNAPSHOT}});
-        const auto [out, err] = Printed([&] { refusing.link.PrintSnapshot(1, print); });
+        const auto [out, err] = PrintedStreams([&] { refusing.link.PrintSnapshot(1, print); });
         EXPECT_EQ(std::tuple(refusing.Requests().size(), err.find("Snapshot"), out),
                   std::tuple(size_t{asked}, std::string::npos, "")) << version << print;
     }
@@ -244,7 +244,7 @@ TEST(TxReadoutTest, AnIdentityQueryThatFailsShowsNothingOld) {
     // The transfers fail after the identity: nothing arrives.
     BoardLink b({.failIoctlFromExchange = 3}, LinkStart::kIdentified);
     std::array<uint8_t, kTransmitterInfoSize> info{};
-    const OutErr printed = Printed([&] { EXPECT_EQ(b.link.GetInfo(info), 0); });
+    const OutErr printed = PrintedStreams([&] { EXPECT_EQ(b.link.GetInfo(info), 0); });
     EXPECT_TRUE(printed.second.ends_with("\nProduct:\nRev:    \nSNR:    \nSW:()\n"));
 }
 

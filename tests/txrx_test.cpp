@@ -15,7 +15,7 @@ protected:
     void SetUp() override {
         const std::array<uint32_t, 3> steps[] = {{M_NULL, 8, 8}, {M_SETPOLARITY, 16, 8},
             {M_REQ_SNAPSHOT, 8, 8}, {M_NULL, 8, 8}, {M_REQ_INFO, 8, 8}, {M_NULL, 8, 88}};
-        printed = Printed([&] {
+        printed = PrintedStreams([&] {
             for (auto [type, txLength, rxLength] : steps) {
                 if (type == M_SETPOLARITY) WriteU32LE(b.link.TxFrame(), 8, 0x04030201);
                 EXPECT_EQ(b.link.txrx(type, txLength, rxLength), 0);
@@ -69,9 +69,10 @@ TEST_F(TxrxSequence, RequestIdsSkipZeroWhenTheCounterWraps) {
 
 TEST(Txrx, ZeroOnlyBusPassesOnceThenFailsTypeAndId) {
     BoardLink b({.silentFromExchange = 1}, LinkStart::kFresh);
-    Printed([&] { EXPECT_EQ(b.link.txrx(M_REQ_INFO, 8, 8), 0); });  // fresh: expects anything
-    const OutErr second =
-        Printed([&] { EXPECT_EQ(b.link.txrx(M_NULL, 8, 88), MISSING_ACK | MESSAGE_TYPE_ERROR); });
+    PrintedStreams(
+        [&] { EXPECT_EQ(b.link.txrx(M_REQ_INFO, 8, 8), 0); });  // fresh: expects anything
+    const OutErr second = PrintedStreams(
+        [&] { EXPECT_EQ(b.link.txrx(M_NULL, 8, 88), MISSING_ACK | MESSAGE_TYPE_ERROR); });
     // The report's format: the checksum test's.
     EXPECT_TRUE(second.second.starts_with(
         "**** Not valid message type\n**** Wrong receive size Expect 88 != 0\n"
@@ -83,10 +84,11 @@ TEST(Txrx, ZeroOnlyBusPassesOnceThenFailsTypeAndId) {
 // Its counting for the caller: the fault matrix's "bad checksum on the request of a query".
 TEST(Txrx, WrongChecksumIsReportedWithTheLastTwoExchangesAndNotAcknowledged) {
     BoardLink b({.badChecksumOnExchange = 4}, LinkStart::kFresh);
-    Printed([&] {
+    PrintedStreams([&] {
         for (uint32_t type : {M_NULL, M_NULL, M_REQ_INFO}) EXPECT_EQ(b.link.txrx(type, 8, 8), 0);
     });
-    const OutErr fourth = Printed([&] { EXPECT_EQ(b.link.txrx(M_NULL, 8, 88), CHECKSUM_BAD); });
+    const OutErr fourth =
+        PrintedStreams([&] { EXPECT_EQ(b.link.txrx(M_NULL, 8, 88), CHECKSUM_BAD); });
     EXPECT_EQ(b.link.txrx(M_NULL, 8, 8), 0);
     EXPECT_EQ(fourth.first, "**** Assign unknown tx compleated id=0\n");
     // The identity frame (type 23, id 4, answering 3) with its checksum 0x0651 plus one.
@@ -102,7 +104,7 @@ TEST(Txrx, WrongChecksumIsReportedWithTheLastTwoExchangesAndNotAcknowledged) {
 
 TEST(TxrxReplyChecks, AReplyLongerThanExpectedIsReported) {
     BoardLink b({.garbage = Bytes(200, 0xFF)}, LinkStart::kFresh);
-    const std::string err = Printed([&] { b.link.txrx(M_REQ_INFO, 8, 88); }).second;
+    const std::string err = PrintedStreams([&] { b.link.txrx(M_REQ_INFO, 8, 88); }).second;
     EXPECT_NE(err.find("\n**** TOO large message received received=255 expected=88\n"), err.npos) << err;
 }
 
@@ -112,7 +114,8 @@ protected:
     void SetUp() override {
         for (int i = 1; i <= 13; ++i) {
             const int result = i == 12 ? 0 : IOCTL_ERROR;
-            errs.push_back(Printed([&] { EXPECT_EQ(b.link.txrx(M_NULL, 8, 8), result); }).second);
+            errs.push_back(
+                PrintedStreams([&] { EXPECT_EQ(b.link.txrx(M_NULL, 8, 8), result); }).second);
         }
     }
     BoardLink b{{.failIoctlFromExchange = 1, .failIoctlCount = 11, .shortTransferOnExchange = 13},
@@ -142,7 +145,7 @@ TEST(TxrxReadyLine, ANeverReadyLineIsGivenUpEightSecondsAfterThePauseAndTheTrans
     b.clock.tick = 100000000;  // a slow clock: fewer readings until the deadline
     const timespec start = b.clock.now;
     // The complaint about the busy line: tx_spi_test's.
-    EXPECT_EQ(Printed([&] { b.link.txrx(M_NULL, 8, 8); }).first,
+    EXPECT_EQ(PrintedStreams([&] { b.link.txrx(M_NULL, 8, 8); }).first,
               "*** WaitMinDelay(0) Timeout tx GetSpiRead\n");
     EXPECT_GE(NanosecondsBetween(start, b.clock.last), 8000000000);
     EXPECT_EQ(std::pair(b.bench.board.ExchangeCount(), b.link.FailedExchanges()),
@@ -169,7 +172,7 @@ TEST(TxrxQueries, AQueryThatNeverGetsItsReplyTriesTenTimesAndSaysSo) {
     };
     for (const auto& [config, tail] : failures) {
         BoardLink b(config, LinkStart::kFresh);
-        const std::string err = Printed([&] { EXPECT_FALSE(b.link.RequestReady()); }).second;
+        const std::string err = PrintedStreams([&] { EXPECT_FALSE(b.link.RequestReady()); }).second;
         EXPECT_EQ(b.bench.board.ExchangeCount(), 20);
         EXPECT_TRUE(err.ends_with(tail)) << err;
     }
